@@ -1,0 +1,86 @@
+# The Windows program and its Wine-side tests.
+enable_language(RC)
+
+# Static C and C++ runtime: the program needs no DLL beyond the system's.
+add_compile_options(-Wall -Wextra -ffunction-sections -fdata-sections)
+add_link_options(-static -static-libgcc -static-libstdc++ -Wl,--gc-sections
+                 -Wl,--dynamicbase -Wl,--nxcompat -Wl,--large-address-aware)
+set(CMAKE_CXX_FLAGS_RELEASE "-Os -DNDEBUG")
+set(CMAKE_C_FLAGS_RELEASE "-Os -DNDEBUG")
+set(CMAKE_EXE_LINKER_FLAGS_RELEASE "-s")
+
+string(REPLACE "." ";" _qd_version_parts "${QD_FILE_VERSION}")
+list(LENGTH _qd_version_parts _qd_version_count)
+if(NOT _qd_version_count EQUAL 4)
+  message(FATAL_ERROR "QD_FILE_VERSION must have four numbers, got '${QD_FILE_VERSION}'")
+endif()
+
+set(QD_WIN32_LIBS wininet version comctl32 comdlg32 shell32 user32 kernel32)
+
+add_library(qd_core STATIC ${QD_PORTABLE_SOURCES} ${QD_WIN32_SOURCES})
+target_include_directories(qd_core PUBLIC ${QD_INCLUDE_DIRS})
+target_compile_definitions(qd_core PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
+target_link_libraries(qd_core PUBLIC ${QD_WIN32_LIBS})
+
+# qd_add_downloader(<target> [HOST host] [YEAR y] [SERIAL s] [VERSION a.b.c.d]
+#                   [NO_SERIAL] [EMPTY_SERIAL] [NO_VERSION] [OUTPUT_NAME name])
+# One build of the program with its own per-build values; the test variants
+# differ only in these.
+function(qd_add_downloader target)
+  cmake_parse_arguments(A "NO_SERIAL;EMPTY_SERIAL;NO_VERSION;EXCLUDE_FROM_ALL"
+                          "HOST;YEAR;SERIAL;VERSION;OUTPUT_NAME" "" ${ARGN})
+  foreach(v HOST YEAR SERIAL VERSION)
+    if(NOT DEFINED A_${v})
+      set(A_${v} ${QD_DEFAULT_${v}})
+    endif()
+  endforeach()
+  string(REPLACE "." "," QD_VERSION_COMMAS "${A_VERSION}")
+  set(QD_VERSION_TEXT "${A_VERSION}")
+  set(QD_HOST "${A_HOST}")
+  set(QD_YEAR "${A_YEAR}")
+  set(QD_SERIAL_VALUE "${A_SERIAL}")
+  set(QD_HAVE_SERIAL 1)
+  set(QD_HAVE_VERSION 1)
+  if(A_NO_SERIAL)
+    set(QD_HAVE_SERIAL 0)
+  endif()
+  if(A_EMPTY_SERIAL)
+    set(QD_SERIAL_VALUE "")
+  endif()
+  if(A_NO_VERSION)
+    set(QD_HAVE_VERSION 0)
+  endif()
+  set(gen ${CMAKE_CURRENT_BINARY_DIR}/variants/${target})
+  configure_file(${CMAKE_SOURCE_DIR}/resources/BuildConfig.h.in ${gen}/BuildConfig.h @ONLY)
+
+  set(exclude)
+  if(A_EXCLUDE_FROM_ALL)
+    set(exclude EXCLUDE_FROM_ALL)
+  endif()
+  add_executable(${target} WIN32 ${exclude}
+    ${CMAKE_SOURCE_DIR}/app/Main_win.cpp
+    ${CMAKE_SOURCE_DIR}/app/DownloadHost.cpp
+    ${CMAKE_SOURCE_DIR}/resources/QuilletDownloader.rc)
+  target_include_directories(${target} PRIVATE ${gen} ${CMAKE_SOURCE_DIR}/resources)
+  target_link_libraries(${target} PRIVATE qd_core)
+  if(A_OUTPUT_NAME)
+    set_target_properties(${target} PROPERTIES OUTPUT_NAME ${A_OUTPUT_NAME})
+  endif()
+  set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/QuilletDownloader.rc PROPERTIES
+    OBJECT_DEPENDS "${gen}/BuildConfig.h;${CMAKE_SOURCE_DIR}/resources/MAINICON.ico;${CMAKE_SOURCE_DIR}/resources/QuilletDownloader.manifest")
+endfunction()
+
+set(QD_DEFAULT_HOST "${QD_DOWNLOAD_HOST}")
+set(QD_DEFAULT_YEAR "${QD_PRODUCT_YEAR}")
+set(QD_DEFAULT_SERIAL "${QD_SERIAL}")
+set(QD_DEFAULT_VERSION "${QD_FILE_VERSION}")
+
+qd_add_downloader(QuilletDownloader)
+add_custom_command(TARGET QuilletDownloader POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -DFILE=$<TARGET_FILE:QuilletDownloader> -P ${CMAKE_SOURCE_DIR}/cmake/PrintSize.cmake
+  VERBATIM)
+
+option(QD_BUILD_TESTS "Build the Wine-side tests" ON)
+if(QD_BUILD_TESTS)
+  add_subdirectory(tests)
+endif()

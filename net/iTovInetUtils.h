@@ -1,0 +1,52 @@
+// Internet error texts, response-header queries and the server-offered file
+// name. The text handling here is platform-free; the Win32 half
+// (iTovInetUtils_win.cpp) talks to WinInet and the system message tables.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// --- Platform-free -----------------------------------------------------------
+
+// Length of a system or client message once every trailing character below
+// '!' (control characters, blanks) and every trailing full stop is dropped.
+size_t TrimmedMessageLength(const char* text, size_t length);
+
+// The conversion behind the Content-Length query: leading blanks, an optional
+// sign, decimal digits or hexadecimal ones after "$", "x" or "0x". True only
+// when the whole text is consumed and the number fits; otherwise false, with
+// `value` holding what the digits before the failing character gave.
+bool TextToInt64(const std::string& text, int64_t& value);
+
+// The value of the `filename` parameter of a Content-Disposition header, or
+// an empty text when there is none.
+std::string ParseContentDisposition(const std::string& value);
+
+// Makes a server-offered name safe as a Windows file name, in place.
+void SanitizeFileName(std::string& name);
+
+extern const char* const ReservedDeviceNames[6];
+
+// True when `text` equals one entry, ignoring case (CompareStringA with the
+// user's locale on Windows).
+bool MatchesAnyText(const std::string& text, const char* const* list, size_t count);
+
+// --- Win32 -------------------------------------------------------------------
+#ifdef _WIN32
+#include <windows.h>
+#include <wininet.h>
+
+[[noreturn]] void RaiseLastSystemError();
+[[noreturn]] void RaiseSystemError(DWORD code);
+[[noreturn]] void RaiseInternetError(DWORD code);
+[[noreturn]] void RaiseLastInternetError();
+
+bool QueryInfoString(HINTERNET request, DWORD level, std::string& text);
+bool QueryInfoNumber(HINTERNET request, DWORD level, uint32_t& number);
+bool QueryContentLength(HINTERNET request, int64_t& value);
+bool QueryFileName(HINTERNET request, std::string& name);
+
+// The system's text for an error code, trimmed; empty when it has none.
+std::string SystemErrorText(DWORD code);
+#endif

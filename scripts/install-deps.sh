@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Installs the build and test tools on Debian 12 (run as root). Idempotent:
+# does nothing when every tool is already present.
+set -euo pipefail
+
+need=()
+command -v i686-w64-mingw32-g++-win32 >/dev/null || need+=(g++-mingw-w64-i686-win32 binutils-mingw-w64-i686)
+command -v i686-w64-mingw32-windres >/dev/null || need+=(binutils-mingw-w64-i686)
+[ -x /usr/lib/wine/wine ] || [ -x /usr/bin/wine ] || need+=(wine wine32 wine64)
+dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine32)
+command -v Xvfb >/dev/null || need+=(xvfb)
+command -v cmake >/dev/null || need+=(cmake)
+command -v ctest >/dev/null || need+=(cmake)
+[ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
+dpkg -s libgtest-dev >/dev/null 2>&1 || need+=(libgtest-dev)
+dpkg -s libbenchmark-dev >/dev/null 2>&1 || need+=(libbenchmark-dev)
+[ -x /usr/bin/python3 ] || need+=(python3)
+command -v openssl >/dev/null || need+=(openssl)
+command -v g++ >/dev/null || need+=(g++)
+command -v make >/dev/null || need+=(make)
+command -v clang++ >/dev/null || need+=(clang)
+dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
+command -v osslsigncode >/dev/null || need+=(osslsigncode)
+command -v curl >/dev/null || need+=(curl)
+
+if [ ${#need[@]} -eq 0 ]; then
+  exit 0
+fi
+
+if [ "$(id -u)" != 0 ]; then
+  echo "install-deps: missing ${need[*]}; run as root to install them" >&2
+  exit 1
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
+apt-get update -q
+# Sorted and de-duplicated so apt sees each package once.
+mapfile -t pkgs < <(printf '%s\n' "${need[@]}" | sort -u)
+apt-get install -y -q --no-install-recommends "${pkgs[@]}"
