@@ -4,6 +4,7 @@
 # natively under the sanitizers.
 set(QD_PORTABLE_SOURCES
   rtl/Format.cpp
+  rtl/Stream.cpp
   progress/ProgTracker.cpp
   net/iTovInetUtils.cpp
   app/TovUtil.cpp

@@ -1,0 +1,7 @@
+#include "Stream.h"
+
+#include "Exceptions.h"
+
+void TStream::WriteBuffer(const void* data, size_t count) {
+    if (count != 0 && Write(data, count) != count) throw EWriteError("Stream write error");
+}
