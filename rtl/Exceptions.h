@@ -38,6 +38,7 @@ public:
 QD_EXCEPTION_CLASS(EConvertError, Exception);
 QD_EXCEPTION_CLASS(EStreamError, Exception);
 QD_EXCEPTION_CLASS(EWriteError, EStreamError);
+QD_EXCEPTION_CLASS(EFCreateError, EStreamError);
 QD_EXCEPTION_CLASS(EThread, Exception);
 QD_EXCEPTION_CLASS(EAssertionFailed, Exception);
 

@@ -1,0 +1,90 @@
+// The download controller: one per run. It owns the engine and the tracker,
+// runs the progress dialog's handlers, the worker's job and the completion.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "ProgTracker.h"
+#include "Thread.h"
+#include "TovDownload.h"
+
+// Posted by the worker when its job has ended, whatever the outcome.
+const UINT WM_DOWNLOAD_DONE = WM_USER + 101;
+
+enum : int {
+    IDC_PROGRESS = 101,
+    IDC_STATUS = 102,
+    IDC_DETAIL = 103,
+    IDC_SAVECOPY = 104,
+};
+
+// The HTTPS host of this build (host or host:port).
+extern const char* const DownloadHost;
+
+class TDownloadThread;
+
+class TDownloadDialog {
+public:
+    TDownloadDialog();
+    virtual ~TDownloadDialog();
+    TDownloadDialog(const TDownloadDialog&) = delete;
+    TDownloadDialog& operator=(const TDownloadDialog&) = delete;
+
+    void InitDialog(HWND window);
+    void SetItemText(int id, const char* text);
+    void DownloadProgress(int64_t received, int64_t total);
+    void DownloadStatus(const char* text);
+    void CloseRequested();
+    void AbortDownload();
+    void ThreadDone();
+    void Finish();
+    bool SaveInstallerAs();
+    void DownloadJob();
+
+    HWND Wnd = nullptr;
+    HWND ProgressBar = nullptr;
+    bool SaveCopy = false;
+    std::string Caption;
+    std::string Year;
+    std::string Serial;
+    std::string Url;
+    bool Confirming = false;
+    bool ThreadFinished = false;
+    TDownloadThread* Thread = nullptr;
+    std::unique_ptr<TTovDownload> Downloader;
+    std::string TempFile;
+    std::string FileName;
+    std::unique_ptr<TProgressTracker> Tracker;
+};
+
+// The worker: runs one bound job, the controller's DownloadJob.
+class TDownloadThread final : public TThread {
+public:
+    struct TJob {
+        void (*Code)(void* self) = nullptr;
+        void* Data = nullptr;
+    };
+    explicit TDownloadThread(TJob job);
+
+protected:
+    void Execute() override;
+
+private:
+    TJob Job;
+};
+
+extern TDownloadDialog* DownloadDialog;
+
+INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void SetDialogIcons(HWND window);
+std::string LoadStringResource(int id);
+
+// An error of a foreign type stopped in DialogProc, since nothing may unwind
+// through the dialog manager; the main block raises it again once the dialog
+// has ended.
+extern std::exception_ptr EscapedDialogError;

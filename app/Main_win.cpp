@@ -1,0 +1,91 @@
+// The program entry and the main block.
+#include <windows.h>
+
+#include <cxxabi.h>
+
+#include <cstdlib>
+#include <exception>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "Exceptions.h"
+#include "Format.h"
+#include "LightDialog.h"
+#include "iTovInetUtils.h"
+
+namespace {
+
+std::string ModuleName() {
+    char path[MAX_PATH + 1] = {};
+    ::GetModuleFileNameA(nullptr, path, MAX_PATH + 1);
+    const char* name = path;
+    for (const char* p = path; *p; ++p)
+        if (*p == '\\' || *p == '/') name = p + 1;
+    return name;
+}
+
+// The last resort, for what is not an Exception: a box, then exit code 1.
+[[noreturn]] void ApplicationError(const std::string& className, const void* address,
+                                   const std::string& message) {
+    const bool fullStop = !message.empty() && message.back() == '.';
+    std::string text =
+        Format("Exception %s in module %s at %.8x.\r\n%s%s\r\n",
+               {className, ModuleName(), static_cast<unsigned>(reinterpret_cast<uintptr_t>(address)),
+                message, fullStop ? "" : "."});
+    ::MessageBoxA(nullptr, text.c_str(), "Application Error", MB_TASKMODAL | MB_ICONERROR);
+    ::ExitProcess(1);
+}
+
+std::string CurrentExceptionClass() {
+    std::type_info* type = abi::__cxa_current_exception_type();
+    if (!type) return "Exception";
+    int status = 0;
+    std::unique_ptr<char, void (*)(void*)> demangled(
+        abi::__cxa_demangle(type->name(), nullptr, nullptr, &status), std::free);
+    return status == 0 && demangled ? demangled.get() : type->name();
+}
+
+LONG WINAPI ProcessorFault(EXCEPTION_POINTERS* info) {
+    const EXCEPTION_RECORD* record = info->ExceptionRecord;
+    if (record->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && record->NumberParameters >= 2) {
+        const char* access = record->ExceptionInformation[0] == 0 ? "Read" : "Write";
+        ApplicationError("EAccessViolation", record->ExceptionAddress,
+                         Format("Access violation at address %.8x in module '%s'. %s of address %.8x",
+                                {static_cast<unsigned>(reinterpret_cast<uintptr_t>(record->ExceptionAddress)),
+                                 ModuleName(), access,
+                                 static_cast<unsigned>(record->ExceptionInformation[1])}));
+    }
+    ApplicationError("EExternalException", record->ExceptionAddress,
+                     Format("External exception %.8x", {static_cast<unsigned>(record->ExceptionCode)}));
+}
+
+void MainBlock() {
+#if defined(QD_TEST_FOREIGN_ERROR)
+    throw std::runtime_error("An error of a foreign type");
+#elif defined(QD_TEST_PROCESSOR_FAULT)
+    *static_cast<volatile int*>(nullptr) = 1;
+#endif
+    DownloadDialog = new TDownloadDialog();
+    // Released whether the dialog ended normally or by an error.
+    std::unique_ptr<TDownloadDialog> controller(DownloadDialog);
+    if (::DialogBoxParamA(::GetModuleHandleA(nullptr), "PROGRESS", nullptr, DialogProc, 0) == -1)
+        RaiseLastSystemError();
+    if (EscapedDialogError) std::rethrow_exception(EscapedDialogError);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    ::SetUnhandledExceptionFilter(ProcessorFault);
+    try {
+        MainBlock();
+    } catch (const Exception& e) {
+        ::MessageBoxA(nullptr, e.Message().c_str(), "Error", MB_OK | MB_ICONERROR);
+    } catch (const std::exception& e) {
+        ApplicationError(CurrentExceptionClass(), nullptr, e.what());
+    } catch (...) {
+        ApplicationError(CurrentExceptionClass(), nullptr, "");
+    }
+    return 0;
+}

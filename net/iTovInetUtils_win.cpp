@@ -1,0 +1,87 @@
+#include "iTovInetUtils.h"
+
+#include "Exceptions.h"
+#include "Format.h"
+
+std::string SystemErrorText(DWORD code) {
+    char buffer[256];
+    DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+                                        FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                                    nullptr, code, 0, buffer, sizeof buffer, nullptr);
+    return std::string(buffer, TrimmedMessageLength(buffer, length));
+}
+
+void RaiseSystemError(DWORD code) {
+    if (code == 0) throw EOSError("A call to an OS function failed", 0);
+    throw EOSError(Format("System Error.  Code: %d.\r\n%s", {code, SystemErrorText(code)}), code);
+}
+
+void RaiseLastSystemError() { RaiseSystemError(::GetLastError()); }
+
+void RaiseInternetError(DWORD code) {
+    char buffer[512];
+    DWORD length = sizeof buffer;
+    if (code == ERROR_INTERNET_EXTENDED_ERROR) {
+        // The server sent a text of its own; the client swaps in its code.
+        if (!::InternetGetLastResponseInfoA(&code, buffer, &length)) length = 0;
+    } else {
+        length = ::FormatMessageA(
+            FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
+            ::GetModuleHandleA("wininet.dll"), code, 0, buffer, sizeof buffer, nullptr);
+    }
+    if (length > sizeof buffer) length = sizeof buffer;
+    length = static_cast<DWORD>(TrimmedMessageLength(buffer, length));
+    // No text in either table: report the failed lookup itself.
+    if (length == 0) RaiseLastSystemError();
+    throw EOSError(std::string(buffer, length), code);
+}
+
+void RaiseLastInternetError() { RaiseInternetError(::GetLastError()); }
+
+bool QueryInfoString(HINTERNET request, DWORD level, std::string& text) {
+    text.clear();
+    char buffer[64];
+    DWORD length = sizeof buffer - 1;
+    DWORD index = 0;
+    if (::HttpQueryInfoA(request, level, buffer, &length, &index)) {
+        text.assign(buffer, length);
+        return true;
+    }
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
+    // `length` now holds the size the value needs, terminating zero included.
+    text.resize(length);
+    index = 0;
+    bool ok = ::HttpQueryInfoA(request, level, &text[0], &length, &index) != FALSE;
+    if (!ok || length > text.size()) length = 0;
+    text.resize(length);
+    return ok;
+}
+
+bool QueryInfoNumber(HINTERNET request, DWORD level, uint32_t& number) {
+    DWORD value = 0;
+    DWORD length = sizeof value;
+    DWORD index = 0;
+    bool ok = ::HttpQueryInfoA(request, level | HTTP_QUERY_FLAG_NUMBER, &value, &length, &index) != FALSE;
+    number = 0;
+    if (ok) {
+        if (value & 0x80000000u) throw ERangeError();
+        number = value;
+    }
+    return ok;
+}
+
+bool QueryContentLength(HINTERNET request, int64_t& value) {
+    value = 0;
+    std::string text;
+    if (!QueryInfoString(request, HTTP_QUERY_CONTENT_LENGTH, text)) return false;
+    return TextToInt64(text, value);
+}
+
+bool QueryFileName(HINTERNET request, std::string& name) {
+    name.clear();
+    std::string value;
+    if (!QueryInfoString(request, HTTP_QUERY_CONTENT_DISPOSITION, value)) return false;
+    name = ParseContentDisposition(value);
+    SanitizeFileName(name);
+    return true;
+}

@@ -1,0 +1,21 @@
+#include "FileStream.h"
+
+#include "iTovInetUtils.h"
+
+size_t TFileStream::Write(const void* data, size_t count) {
+    const char* p = static_cast<const char*>(data);
+    size_t done = 0;
+    while (done < count) {
+        DWORD chunk = static_cast<DWORD>(count - done);
+        DWORD written = 0;
+        if (!::WriteFile(file_.Get(), p + done, chunk, &written, nullptr) || written == 0) break;
+        done += written;
+    }
+    return done;
+}
+
+int64_t TFileStream::Size() {
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(file_.Get(), &size)) RaiseLastSystemError();
+    return size.QuadPart;
+}
