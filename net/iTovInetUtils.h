@@ -13,17 +13,23 @@
 // '!' (control characters, blanks) and every trailing full stop is dropped.
 size_t TrimmedMessageLength(const char* text, size_t length);
 
-// The conversion behind the Content-Length query: leading blanks, an optional
-// sign, decimal digits or hexadecimal ones after "$", "x" or "0x". True only
-// when the whole text is consumed and the number fits; otherwise false, with
-// `value` holding what the digits before the failing character gave.
+// The conversion behind the Content-Length query: leading blanks (space, TAB),
+// an optional sign, decimal digits or hexadecimal ones after "$", "x" or "0x"
+// (x in either case). True only when the whole text is consumed, at least one
+// digit was read and the number fits; otherwise false, with `value` holding
+// what the digits before the failing character gave (0 when none). A digit
+// that would overflow counts as the failing character. Hexadecimal values are
+// signed like decimal ones: "$FFFFFFFFFFFFFFFF" does not fit.
 bool TextToInt64(const std::string& text, int64_t& value);
 
 // The value of the `filename` parameter of a Content-Disposition header, or
 // an empty text when there is none.
 std::string ParseContentDisposition(const std::string& value);
 
-// Makes a server-offered name safe as a Windows file name, in place.
+// Makes a server-offered name safe as a Windows file name, in place: forbidden
+// characters become "_", one trailing space or full stop goes, a reserved
+// device name (CON, COM1, lpt9.log, ...) gets a leading "_", and a name left
+// with only full stops and spaces ("..") becomes empty.
 void SanitizeFileName(std::string& name);
 
 extern const char* const ReservedDeviceNames[6];
