@@ -34,6 +34,14 @@ HANDLE CreateInstallerFile(const std::string& path) {
     throw EFCreateError(Format("Cannot create file \"%s\". %s", {shown, SystemErrorText(code)}));
 }
 
+// The user's decimal separator, read once at start-up.
+char LocaleDecimalSeparator() {
+    char text[8] = {};
+    if (::GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, text, sizeof text) > 1 && text[1] == '\0')
+        return text[0];
+    return '.';
+}
+
 }  // namespace
 
 // --- Construction ------------------------------------------------------------
@@ -54,6 +62,8 @@ TDownloadDialog::TDownloadDialog() {
     Url = std::string("https://") + DownloadHost +
           Format("/installer.php?serial=%s&year=%s", {Serial, Year});
     Tracker.reset(new TProgressTracker());
+    Tracker->TickSource = [] { return static_cast<uint32_t>(::GetTickCount()); };
+    Tracker->DecimalSeparator = LocaleDecimalSeparator();
     Downloader.reset(new TTovDownload(Format("TovInstaller/%s", {GetVersionText()})));
     Downloader->OnProgress = BindProgress<&TDownloadDialog::DownloadProgress>(this);
     Downloader->OnStatus = BindStatus<&TDownloadDialog::DownloadStatus>(this);
