@@ -60,6 +60,16 @@ LONG WINAPI ProcessorFault(EXCEPTION_POINTERS* info) {
                      Format("External exception %.8x", {static_cast<unsigned>(record->ExceptionCode)}));
 }
 
+// Nothing is loaded from the program's own folder (often Downloads, where a
+// planted version.dll would otherwise win): every later load, the delay-loaded
+// imports among them, searches the system folder only.
+void RestrictDllSearch() {
+    typedef BOOL(WINAPI * SetDefaultDllDirectoriesProc)(DWORD);
+    auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesProc>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
+    if (!setDefault || !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) ::SetDllDirectoryA("");
+}
+
 void MainBlock() {
 #if defined(QD_TEST_FOREIGN_ERROR)
     throw std::runtime_error("An error of a foreign type");
@@ -77,6 +87,7 @@ void MainBlock() {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    RestrictDllSearch();
     ::SetUnhandledExceptionFilter(ProcessorFault);
     try {
         MainBlock();

@@ -15,12 +15,29 @@ if(NOT _qd_version_count EQUAL 4)
   message(FATAL_ERROR "QD_FILE_VERSION must have four numbers, got '${QD_FILE_VERSION}'")
 endif()
 
-set(QD_WIN32_LIBS wininet version comctl32 comdlg32 shell32 user32 kernel32)
+# DLLs that are not among the system's known DLLs are delay-loaded: they are
+# loaded on first use, after the entry has limited the search to the system
+# folder, so a copy planted beside the program is never picked up.
+set(QD_DELAY_LOADED version wininet)
+set(QD_DELAY_LIBS)
+foreach(dll ${QD_DELAY_LOADED})
+  set(lib ${CMAKE_BINARY_DIR}/delayload/lib${dll}_delay.a)
+  add_custom_command(OUTPUT ${lib}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/delayload
+    COMMAND ${QD_DLLTOOL} -k --input-def ${CMAKE_SOURCE_DIR}/cmake/delayload/${dll}.def
+            --output-delaylib ${lib}
+    DEPENDS ${CMAKE_SOURCE_DIR}/cmake/delayload/${dll}.def
+    VERBATIM)
+  list(APPEND QD_DELAY_LIBS ${lib})
+endforeach()
+add_custom_target(qd_delay_libs DEPENDS ${QD_DELAY_LIBS})
+set(QD_WIN32_LIBS ${QD_DELAY_LIBS} comdlg32 shell32 user32 kernel32)
 
 add_library(qd_core STATIC ${QD_PORTABLE_SOURCES} ${QD_WIN32_SOURCES})
 target_include_directories(qd_core PUBLIC ${QD_INCLUDE_DIRS})
 target_compile_definitions(qd_core PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
 target_link_libraries(qd_core PUBLIC ${QD_WIN32_LIBS})
+add_dependencies(qd_core qd_delay_libs)
 
 # qd_add_downloader(<target> [HOST host] [YEAR y] [SERIAL s] [VERSION a.b.c.d]
 #                   [NO_SERIAL] [EMPTY_SERIAL] [NO_VERSION] [OUTPUT_NAME name])

@@ -9,6 +9,7 @@ find_program(CMAKE_CXX_COMPILER NAMES ${_prefix}-g++-win32 ${_prefix}-g++ REQUIR
 find_program(CMAKE_RC_COMPILER NAMES ${_prefix}-windres REQUIRED)
 find_program(CMAKE_STRIP NAMES ${_prefix}-strip)
 find_program(QD_OBJDUMP NAMES ${_prefix}-objdump)
+find_program(QD_DLLTOOL NAMES ${_prefix}-dlltool REQUIRED)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${_prefix})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

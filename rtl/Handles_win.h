@@ -4,7 +4,7 @@
 #pragma once
 
 #include <windows.h>
-#include <wininet.h>
+#include "WinInet_win.h"
 
 template <typename Traits>
 class TOwnedHandle {
