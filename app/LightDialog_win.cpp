@@ -8,6 +8,7 @@
 
 #include "Exceptions.h"
 #include "FileStream.h"
+#include "InstallerTrust.h"
 #include "Format.h"
 #include "TovUtil.h"
 #include "iTovInetUtils.h"
@@ -244,13 +245,27 @@ void TDownloadDialog::Finish() {
         }
     }
 
+    // Checked before anything is offered or run, and held open from the check
+    // until the installer has started, so the file checked is the file run.
+    TKernelHandle held;
+    if (*ExpectedSigner) {
+        held = HoldInstaller(TempFile);
+        if (!InstallerSignedBy(held.Get(), TempFile, ExpectedSigner)) {
+            held.Reset();
+            ::DeleteFileA(TempFile.c_str());
+            throw Exception(Format("Download Failed: The downloaded installer is not signed by %s",
+                                   {ExpectedSigner}));
+        }
+    }
+
     bool run = true;
     if (SaveCopy && SaveInstallerAs()) {
         int answer = Ask(Wnd, "Continue with Installation?");
         if (answer == 0) RaiseLastSystemError();
         if (answer == IDNO) run = false;
     }
-    if (run) RunAndWait(Wnd, TempFile);
+    if (run) RunAndWait(Wnd, TempFile, &held);
+    held.Reset();
     if (!::DeleteFileA(TempFile.c_str())) RaiseLastSystemError();
     ::EndDialog(Wnd, 0);
 }

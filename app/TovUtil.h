@@ -11,8 +11,13 @@ std::string VersionTextOf(uint32_t fileVersionMS);
 #ifdef _WIN32
 #include <windows.h>
 
+#include "Handles_win.h"
+
 uint32_t GetOwnFileVersion();
 std::string GetVersionText();
 std::string GetTempDir();
-bool RunAndWait(HWND owner, const std::string& path);
+// Starts `path` with the shell's "open", waits for it and reports problems in
+// boxes owned by `owner`; true when it exited with 0. `heldUntilStarted`, when
+// given, is released as soon as the process has started.
+bool RunAndWait(HWND owner, const std::string& path, TKernelHandle* heldUntilStarted = nullptr);
 #endif

@@ -47,7 +47,7 @@ std::string GetTempDir() {
     return buffer;
 }
 
-bool RunAndWait(HWND owner, const std::string& path) {
+bool RunAndWait(HWND owner, const std::string& path, TKernelHandle* heldUntilStarted) {
     SHELLEXECUTEINFOA info = {};
     static_assert(sizeof info == 60, "the 32-bit record");
     info.cbSize = sizeof info;
@@ -58,6 +58,7 @@ bool RunAndWait(HWND owner, const std::string& path) {
 
     DWORD exitCode = 999;
     if (!::ShellExecuteExA(&info)) RaiseLastSystemError();
+    if (heldUntilStarted) heldUntilStarted->Reset();
 
     if (info.hProcess) {
         TKernelHandle process(info.hProcess);

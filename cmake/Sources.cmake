@@ -18,6 +18,7 @@ set(QD_WIN32_SOURCES
   net/TovDownload_win.cpp
   app/TovUtil_win.cpp
   app/LightDialog_win.cpp
+  app/InstallerTrust_win.cpp
   net/MatchesAnyText_win.cpp
 )
 

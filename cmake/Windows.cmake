@@ -18,7 +18,7 @@ endif()
 # DLLs that are not among the system's known DLLs are delay-loaded: they are
 # loaded on first use, after the entry has limited the search to the system
 # folder, so a copy planted beside the program is never picked up.
-set(QD_DELAY_LOADED version wininet)
+set(QD_DELAY_LOADED version wininet wintrust crypt32)
 set(QD_DELAY_LIBS)
 foreach(dll ${QD_DELAY_LOADED})
   set(lib ${CMAKE_BINARY_DIR}/delayload/lib${dll}_delay.a)
@@ -40,13 +40,14 @@ target_link_libraries(qd_core PUBLIC ${QD_WIN32_LIBS})
 add_dependencies(qd_core qd_delay_libs)
 
 # qd_add_downloader(<target> [HOST host] [YEAR y] [SERIAL s] [VERSION a.b.c.d]
-#                   [NO_SERIAL] [EMPTY_SERIAL] [NO_VERSION] [OUTPUT_NAME name])
+#                   [SIGNER name] [NO_SERIAL] [EMPTY_SERIAL] [NO_VERSION]
+#                   [OUTPUT_NAME name] [DEFINES d...])
 # One build of the program with its own per-build values; the test variants
 # differ only in these.
 function(qd_add_downloader target)
   cmake_parse_arguments(A "NO_SERIAL;EMPTY_SERIAL;NO_VERSION;EXCLUDE_FROM_ALL"
-                          "HOST;YEAR;SERIAL;VERSION;OUTPUT_NAME" "" ${ARGN})
-  foreach(v HOST YEAR SERIAL VERSION)
+                          "HOST;YEAR;SERIAL;VERSION;SIGNER;OUTPUT_NAME" "DEFINES" ${ARGN})
+  foreach(v HOST YEAR SERIAL VERSION SIGNER)
     if(NOT DEFINED A_${v})
       set(A_${v} ${QD_DEFAULT_${v}})
     endif()
@@ -56,6 +57,7 @@ function(qd_add_downloader target)
   set(QD_HOST "${A_HOST}")
   set(QD_YEAR "${A_YEAR}")
   set(QD_SERIAL_VALUE "${A_SERIAL}")
+  set(QD_SIGNER "${A_SIGNER}")
   set(QD_HAVE_SERIAL 1)
   set(QD_HAVE_VERSION 1)
   if(A_NO_SERIAL)
@@ -76,10 +78,13 @@ function(qd_add_downloader target)
   endif()
   add_executable(${target} WIN32 ${exclude}
     ${CMAKE_SOURCE_DIR}/app/Main_win.cpp
-    ${CMAKE_SOURCE_DIR}/app/DownloadHost.cpp
+    ${CMAKE_SOURCE_DIR}/app/BuildValues.cpp
     ${CMAKE_SOURCE_DIR}/resources/QuilletDownloader.rc)
   target_include_directories(${target} PRIVATE ${gen} ${CMAKE_SOURCE_DIR}/resources)
   target_link_libraries(${target} PRIVATE qd_core)
+  if(A_DEFINES)
+    target_compile_definitions(${target} PRIVATE ${A_DEFINES})
+  endif()
   if(A_OUTPUT_NAME)
     set_target_properties(${target} PROPERTIES OUTPUT_NAME ${A_OUTPUT_NAME})
   endif()
@@ -91,6 +96,7 @@ set(QD_DEFAULT_HOST "${QD_DOWNLOAD_HOST}")
 set(QD_DEFAULT_YEAR "${QD_PRODUCT_YEAR}")
 set(QD_DEFAULT_SERIAL "${QD_SERIAL}")
 set(QD_DEFAULT_VERSION "${QD_FILE_VERSION}")
+set(QD_DEFAULT_SIGNER "${QD_EXPECTED_SIGNER}")
 
 qd_add_downloader(QuilletDownloader)
 add_custom_command(TARGET QuilletDownloader POST_BUILD
