@@ -25,3 +25,47 @@ if(benchmark_FOUND AND EXISTS ${CMAKE_SOURCE_DIR}/tests/bench)
     target_link_libraries(benchmarks PRIVATE qd_portable benchmark::benchmark benchmark::benchmark_main)
   endif()
 endif()
+
+# libFuzzer targets, built with clang beside the g++ tree and run briefly as
+# tests. For a longer run:
+#   build/native/fuzz/<Name>_fuzz -max_total_time=600 <scratch dir> tests/fuzz/corpus/<corpus>
+find_program(QD_CLANGXX NAMES clang++ clang++-14)
+option(QD_FUZZ "Build the libFuzzer targets and run each briefly as a test" ON)
+set(QD_FUZZ_SECONDS 8 CACHE STRING "Seconds each fuzz target runs under ctest")
+if(QD_FUZZ AND QD_CLANGXX)
+  set(_fuzz_targets
+    "ContentDisposition:content_disposition"
+    "Format:format"
+    "ContentLength:content_length"
+    "FormatByteSize:byte_size")
+  set(_fuzz_includes)
+  foreach(dir ${QD_INCLUDE_DIRS})
+    list(APPEND _fuzz_includes -I${dir})
+  endforeach()
+  set(_fuzz_portable)
+  foreach(src ${QD_PORTABLE_SOURCES})
+    list(APPEND _fuzz_portable ${CMAKE_SOURCE_DIR}/${src})
+  endforeach()
+  set(_fuzz_outputs)
+  foreach(entry ${_fuzz_targets})
+    string(REPLACE ":" ";" entry "${entry}")
+    list(GET entry 0 name)
+    list(GET entry 1 corpus)
+    set(exe ${CMAKE_BINARY_DIR}/fuzz/${name}_fuzz)
+    add_custom_command(OUTPUT ${exe}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/fuzz
+      COMMAND ${QD_CLANGXX} -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined
+              -fno-sanitize-recover=all ${_fuzz_includes}
+              ${CMAKE_SOURCE_DIR}/tests/fuzz/${name}_fuzz.cpp ${_fuzz_portable} -o ${exe}
+      DEPENDS ${CMAKE_SOURCE_DIR}/tests/fuzz/${name}_fuzz.cpp ${_fuzz_portable}
+      COMMENT "libFuzzer target ${name}"
+      VERBATIM)
+    list(APPEND _fuzz_outputs ${exe})
+    # New inputs go to a scratch folder; the committed seeds stay as they are.
+    set(work ${CMAKE_BINARY_DIR}/fuzz/${name}_work)
+    add_test(NAME fuzz.${name}
+      COMMAND sh -c "mkdir -p '${work}' && exec '${exe}' -max_total_time=${QD_FUZZ_SECONDS} -timeout=10 -rss_limit_mb=1024 -print_final_stats=1 '${work}' '${CMAKE_SOURCE_DIR}/tests/fuzz/corpus/${corpus}'")
+    set_tests_properties(fuzz.${name} PROPERTIES TIMEOUT 120)
+  endforeach()
+  add_custom_target(fuzzers ALL DEPENDS ${_fuzz_outputs})
+endif()
