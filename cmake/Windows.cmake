@@ -29,6 +29,14 @@ foreach(dll ${QD_DELAY_LOADED})
     DEPENDS ${CMAKE_SOURCE_DIR}/cmake/delayload/${dll}.def
     VERBATIM)
   list(APPEND QD_DELAY_LIBS ${lib})
+  # ld drops the .text of an import-library member whose plain symbol nobody
+  # names (dllimport calls name only __imp_X), and with it the lazy thunk the
+  # delay IAT points at: the first call then jumps to 0. Naming each thunk
+  # keeps it.
+  file(STRINGS ${CMAKE_SOURCE_DIR}/cmake/delayload/${dll}.def _exports REGEX "^[A-Za-z_].*@[0-9]+$")
+  foreach(sym ${_exports})
+    list(APPEND QD_DELAY_KEEP "-Wl,-u,_${sym}")
+  endforeach()
 endforeach()
 add_custom_target(qd_delay_libs DEPENDS ${QD_DELAY_LIBS})
 set(QD_WIN32_LIBS ${QD_DELAY_LIBS} comdlg32 shell32 user32 kernel32)
@@ -37,6 +45,7 @@ add_library(qd_core STATIC ${QD_PORTABLE_SOURCES} ${QD_WIN32_SOURCES})
 target_include_directories(qd_core PUBLIC ${QD_INCLUDE_DIRS})
 target_compile_definitions(qd_core PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
 target_link_libraries(qd_core PUBLIC ${QD_WIN32_LIBS})
+target_link_options(qd_core INTERFACE ${QD_DELAY_KEEP})
 add_dependencies(qd_core qd_delay_libs)
 
 # qd_add_downloader(<target> [HOST host] [YEAR y] [SERIAL s] [VERSION a.b.c.d]
