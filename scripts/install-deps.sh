@@ -22,6 +22,11 @@ command -v clang++ >/dev/null || need+=(clang)
 dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
 command -v osslsigncode >/dev/null || need+=(osslsigncode)
 command -v curl >/dev/null || need+=(curl)
+if [ "${1:-}" = "--demo" ]; then
+  # For the screenshot when there is no display.
+  command -v import >/dev/null || need+=(imagemagick)
+  command -v xwininfo >/dev/null || need+=(x11-utils)
+fi
 
 if [ ${#need[@]} -eq 0 ]; then
   exit 0
