@@ -1,0 +1,128 @@
+#!/usr/bin/env python3
+"""The throwaway Wine prefix of the end-to-end tests (ctest fixture wine_prefix).
+
+setup:   creates the prefix (wineboot -i) unless a complete one is there,
+         trusts the test CA in its LocalMachine Root store, points
+         winebrowser at the recorder script, turns off the crash debugger
+         (a crash must end the program, not hang it), notes the Wine user's
+         %TEMP%, and keeps a wineserver running for the tests that follow.
+cleanup: ends that wineserver (wineserver -k), and with it every process
+         still running in the prefix.
+"""
+import hashlib
+import json
+import os
+import subprocess
+import sys
+
+import harness
+
+STAMP = "qd-e2e.stamp"
+INFO = "qd-e2e-prefix.json"
+
+
+def say(*args):
+    print("prefix:", *args, flush=True)
+
+
+def check(result, what):
+    if result.rc != 0:
+        raise SystemExit("%s failed (exit %s)\n%r" % (what, result.rc, result))
+    return result
+
+
+def sha256(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+def wanted_stamp(cfg):
+    return {
+        "ca_sha256": sha256(os.path.join(cfg.pki, "ca.der")),
+        "recorder": cfg.recorder,
+        "wine": harness.run([cfg.wine, "--version"], 30).out.strip(),
+        "settings": 2,  # bump when setup() changes what it writes into the prefix
+    }
+
+
+def read_json(path):
+    try:
+        with open(path) as f:
+            return json.load(f)
+    except (OSError, ValueError):
+        return None
+
+
+def ensure_wineserver(cfg, env):
+    # A persistent server saves each test the start of a new one and of the
+    # prefix's services. Its output must not go to ctest's pipe: ctest would
+    # wait for it to close.
+    subprocess.run([cfg.wineserver, "-p"], env=env, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+
+
+def setup(cfg):
+    env = harness.wine_env()
+    prefix = cfg.prefix
+    want = wanted_stamp(cfg)
+    have = read_json(os.path.join(prefix, STAMP))
+    if have == want and read_json(os.path.join(prefix, INFO)):
+        ensure_wineserver(cfg, env)
+        say("reusing", prefix)
+        return
+    os.makedirs(prefix, exist_ok=True)
+    try:
+        os.remove(os.path.join(prefix, STAMP))
+    except FileNotFoundError:
+        pass
+    ensure_wineserver(cfg, env)
+    if not os.path.isfile(os.path.join(prefix, "system.reg")) or have is None:
+        say("creating", prefix, "(wineboot -i, about 20 s)")
+        check(harness.run([cfg.wine, "wineboot", "-i"], 240, env=env), "wineboot -i")
+
+    r = check(harness.run_wine(cfg.exes["certinstall"],
+                               [harness.winpath(os.path.join(cfg.pki, "ca.der"))], 60),
+              "certinstall")
+    say(r.out.strip())
+
+    check(harness.run_wine("reg", ["add", r"HKCU\Software\Wine\WineBrowser", "/v", "Browsers",
+                                   "/t", "REG_SZ", "/d", cfg.recorder, "/f"], 60),
+          "reg add WineBrowser")
+
+    # A program that crashes must end at once and fail its test, not wait in
+    # winedbg: name a debugger that does not exist.
+    aedebug = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug"
+    for name, value in (("Debugger", "qd-no-debugger.exe %ld %ld"), ("Auto", "1")):
+        check(harness.run_wine("reg", ["add", aedebug, "/v", name, "/t", "REG_SZ", "/d", value,
+                                       "/f"], 60), "reg add AeDebug " + name)
+
+    r = check(harness.run_wine("cmd", ["/c", "echo", "%TEMP%"], 60), "cmd /c echo %TEMP%")
+    temp_win = r.out.strip().splitlines()[-1].strip()
+    r = check(harness.run([cfg.winepath, "-u", temp_win], 60, env=env), "winepath -u")
+    temp_unix = r.out.strip()
+    os.makedirs(temp_unix, exist_ok=True)
+    info = {"temp_windows": temp_win, "temp_unix": temp_unix}
+    with open(os.path.join(prefix, INFO), "w") as f:
+        json.dump(info, f, indent=1)
+    with open(os.path.join(prefix, STAMP), "w") as f:
+        json.dump(want, f)
+    say("ready:", json.dumps(info))
+
+
+def cleanup(cfg):
+    env = harness.wine_env()
+    r = harness.run([cfg.wineserver, "-k"], 60, env=env)
+    # Exit status 1 only says that no server was running.
+    say("wineserver -k ->", r.rc)
+
+
+def main():
+    args = harness.strip_config_args(sys.argv[1:])
+    if args not in (["setup"], ["cleanup"]):
+        raise SystemExit("usage: prefix.py --config <e2e_config.json> setup|cleanup")
+    cfg = harness.config()
+    (setup if args[0] == "setup" else cleanup)(cfg)
+
+
+if __name__ == "__main__":
+    main()
