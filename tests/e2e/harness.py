@@ -186,12 +186,91 @@ def temp_dir():
 
 # -- the test server -----------------------------------------------------------
 
-def start_server(trusted=True, chain=False, port=0, **kw):
+def start_server(trusted=True, chain=False, port=0, plain=False, **kw):
+    """The test server on loopback; `plain` serves HTTP without TLS."""
+    if plain:
+        return _server.TestServer(None, None, port=port, **kw).start()
     cfg = config()
     name = "server" if trusted else "untrusted"
     cert = os.path.join(cfg.pki, name + ("-chain.pem" if chain else ".pem"))
     key = os.path.join(cfg.pki, name + ".key")
     return _server.TestServer(cert, key, port=port, **kw).start()
+
+
+# -- the engine on its own (tools/enginecli.cpp) ---------------------------------
+
+class EngineRun:
+    """What enginecli printed, parsed: the callbacks in order and the outcome."""
+
+    def __init__(self, result):
+        self.result = result
+        self.events = []      # ("status", text) / ("progress", received, total) / ("abort_at", n)
+        self.ok = False
+        self.error = None     # (class name, error number or None, message)
+        self.aborted = self.filename = self.written = self.elapsed_ms = None
+        self.complete = False
+        for line in result.lines:
+            word, _, rest = line.partition(" ")
+            if word == "status":
+                self.events.append(("status", unescape(rest)))
+            elif word == "progress":
+                r, t = rest.split()
+                self.events.append(("progress", int(r), int(t)))
+            elif word == "abort_at":
+                self.events.append(("abort_at", int(rest)))
+            elif word == "ok":
+                self.ok = True
+            elif word == "error":
+                cls, num, msg = (rest.split(" ", 2) + ["", ""])[:3]
+                self.error = (cls, None if num == "-" else int(num), unescape(msg))
+            elif word == "aborted":
+                self.aborted = rest == "1"
+            elif word == "filename":
+                self.filename = unescape(rest)
+            elif word == "written":
+                self.written = int(rest)
+            elif word == "elapsed_ms":
+                self.elapsed_ms = int(rest)
+            elif word == "end":
+                self.complete = True
+
+    @property
+    def statuses(self):
+        return [e[1] for e in self.events if e[0] == "status"]
+
+    @property
+    def progress(self):
+        return [(e[1], e[2]) for e in self.events if e[0] == "progress"]
+
+    @property
+    def message(self):
+        return self.error[2] if self.error else None
+
+    def __repr__(self):
+        return repr(self.result)
+
+
+def run_engine(url, *options, timeout=40, out=None, env=None):
+    """Downloads `url` with the engine; `out` is a Unix path for the file stream."""
+    args = list(options)
+    if out:
+        args += ["--out", winpath(out)]
+    result = run_wine(config().exe("enginecli"), args + [url], timeout, env=env)
+    run = EngineRun(result)
+    if not run.complete:
+        raise AssertionError("enginecli did not finish normally (crash?)\n%r" % result)
+    return run
+
+
+def run_queries(url, *queries, timeout=40):
+    """Header queries on the final response: list of result lines, split."""
+    args = []
+    for q in queries:
+        args += ["--query", q]
+    result = run_wine(config().exe("enginecli"), args + [url], timeout)
+    if not result.lines or result.lines[-1] != "end":
+        raise AssertionError("enginecli --query did not finish\n%r" % result)
+    return result.lines[:-1]
 
 
 # -- the GUI driver ------------------------------------------------------------

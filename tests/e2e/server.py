@@ -261,6 +261,10 @@ class _TLSServer(socketserver.ThreadingTCPServer):
         # The handshake runs here, on the connection's own thread, so a client
         # that never finishes it cannot hold up the others.
         sock.settimeout(self.owner.io_timeout)
+        self.owner._connected()
+        if self.owner.context is None:  # plain HTTP, for the insecure-redirect target
+            self.RequestHandlerClass(sock, address, self)
+            return
         try:
             tls = self.owner.context.wrap_socket(sock, server_side=True)
         except (ssl.SSLError, OSError) as e:
@@ -280,14 +284,18 @@ class _TLSServer(socketserver.ThreadingTCPServer):
 
 class TestServer:
     def __init__(self, cert, key, port=0, routes=None, max_stall=30.0, io_timeout=60.0):
-        self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        self.context.load_cert_chain(cert, key)
+        """cert None: plain HTTP (only ever wanted as a target we must not reach)."""
+        self.context = None
+        if cert:
+            self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            self.context.load_cert_chain(cert, key)
         self.requested_port = port
         self.max_stall = max_stall
         self.io_timeout = io_timeout
         self._routes = {}
         self._log_entries = []
         self._tls_failures = []
+        self._connections = 0
         self._lock = threading.Condition()
         self._stopping = threading.Event()
         self._server = None
@@ -320,7 +328,8 @@ class TestServer:
         self.stop()
 
     def url(self, path):
-        return "https://localhost:%d%s" % (self.port, path)
+        scheme = "https" if self.context else "http"
+        return "%s://localhost:%d%s" % (scheme, self.port, path)
 
     # -- routes -------------------------------------------------------------
     def route(self, path, **spec):
@@ -343,6 +352,15 @@ class TestServer:
             self._lock.notify_all()
         if self.on_request:
             self.on_request(dict(entry))
+
+    def _connected(self):
+        with self._lock:
+            self._connections += 1
+
+    def connections(self):
+        """How many connections were accepted (with or without a request)."""
+        with self._lock:
+            return self._connections
 
     def _tls_failure(self, address, error):
         with self._lock:
@@ -375,6 +393,7 @@ class TestServer:
         with self._lock:
             self._log_entries.clear()
             self._tls_failures.clear()
+            self._connections = 0
 
 
 def header(entry, name):

@@ -8,6 +8,7 @@
 //   guidemo saveas                 GetSaveFileNameA; the chosen path goes to
 //                                  the file named by QD_TEST_RECORD; exit 0,
 //                                  or 2 when cancelled
+//   guidemo browse <address>       ShellExecuteA "open"; exit code its result
 #include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
@@ -100,5 +101,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         Record(file);
         return 0;
     }
+    if (mode == "browse")
+        return static_cast<int>(reinterpret_cast<INT_PTR>(
+            ShellExecuteA(nullptr, "open", arg(2).c_str(), nullptr, nullptr, SW_SHOWNORMAL)));
     return 64;
 }

@@ -1,0 +1,141 @@
+#!/usr/bin/env python3
+"""How the download engine fails: the status check, refused redirects, short
+bodies, connection and certificate failures. Each must raise with the text the
+user will read, and never report "Completed"."""
+import os
+import tempfile
+import unittest
+
+import harness
+
+
+class EngineErrors(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cfg = harness.config()
+        os.makedirs(cfg.work, exist_ok=True)
+        cls.tmp = tempfile.TemporaryDirectory(dir=cfg.work)
+        cls.srv = harness.start_server()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.srv.stop()
+        cls.tmp.cleanup()
+
+    def assert_failed(self, run):
+        self.assertFalse(run.ok, run)
+        self.assertIsNotNone(run.error, run)
+        self.assertNotIn("Completed", run.statuses)
+
+    def test_status_other_than_200_names_reason_and_code(self):
+        cases = [
+            ({"status": 404, "body": "missing"}, "Not Found (404)"),
+            ({"status_line": "HTTP/1.1 404 ", "body": "x"}, " (404)"),
+            ({"status": 500, "body": "oops"}, "Internal Server Error (500)"),
+            ({"status_line": "HTTP/1.1 418 Teapot Here", "body": "x"}, "Teapot Here (418)"),
+            ({"status": 206, "body": "part"}, "Partial Content (206)"),
+            ({"status": 204, "content_length": None}, "No Content (204)"),
+        ]
+        for i, (spec, message) in enumerate(cases):
+            with self.subTest(message):
+                path = "/status-%d" % i
+                self.srv.route(path, **spec)
+                out = os.path.join(self.tmp.name, "status-%d.bin" % i)
+                run = harness.run_engine(self.srv.url(path), out=out)
+                self.assert_failed(run)
+                self.assertEqual(run.error[0], "Exception")
+                self.assertEqual(run.message, message)
+                # The status is checked before any byte of the body is read.
+                self.assertEqual(run.progress, [])
+                self.assertEqual(os.path.getsize(out), 0)
+
+    def test_status_number_beyond_32_bits_is_never_negative(self):
+        # Wine saturates the number at 2147483647; Windows hands over the top
+        # bit, which the range check must catch.
+        self.srv.route("/huge-status", status_line="HTTP/1.1 2147483648 Huge", body="x")
+        run = harness.run_engine(self.srv.url("/huge-status"))
+        self.assert_failed(run)
+        self.assertIn(run.message, ["Huge (2147483647)", "Range check error"])
+
+    def test_redirect_to_http_is_refused(self):
+        plain = harness.start_server(plain=True)
+        try:
+            plain.route("/insecure", body_size=5000)
+            self.srv.route("/to-http", redirect=plain.url("/insecure"))
+            out = os.path.join(self.tmp.name, "to-http.bin")
+            run = harness.run_engine(self.srv.url("/to-http"), out=out)
+            self.assert_failed(run)
+            self.assertEqual(run.message, "Insecure redirect to " + plain.url("/insecure"))
+            self.assertEqual(run.progress, [])
+            self.assertEqual(os.path.getsize(out), 0)
+        finally:
+            plain.stop()
+
+    def test_body_cut_short_is_an_error(self):
+        cases = [
+            # (route, message, bytes that reach the stream)
+            ({"body_size": 100000, "cut_after": 50000},
+             "Download incomplete: 50000 of 100000 bytes received", 50000),
+            ({"body_size": 100000, "cut_after": 0},
+             "Download incomplete: 0 of 100000 bytes received", 0),
+            ({"body": "", "content_length": 10},
+             "Download incomplete: 0 of 10 bytes received", 0),
+        ]
+        for i, (spec, message, kept) in enumerate(cases):
+            with self.subTest(message):
+                path = "/cut-%d" % i
+                self.srv.route(path, **spec)
+                out = os.path.join(self.tmp.name, "cut-%d.bin" % i)
+                run = harness.run_engine(self.srv.url(path), out=out)
+                self.assert_failed(run)
+                self.assertEqual(run.message, message)
+                # What did arrive stays in the stream.
+                with open(out, "rb") as f:
+                    self.assertEqual(f.read(), harness.pattern_bytes(kept))
+
+    def test_connection_refused_gives_client_text(self):
+        port = harness.free_port()  # nobody listens there
+        run = harness.run_engine("https://localhost:%d/installer.php" % port)
+        self.assert_failed(run)
+        self.assertEqual(run.error[:2], ("EOSError", 12029))
+        self.assertEqual(run.message, "The attempt to connect to the server failed")
+        self.assertNotIn("Downloading...", run.statuses)
+
+    def test_certificate_failures(self):
+        # Wine has no text for 12045/12057, so the failed lookup is reported in
+        # the system-error form; a wrong host name (12038) has a client text.
+        for name, trusted, chain, host in [
+            ("untrusted CA, leaf only", False, False, "localhost"),
+            ("untrusted CA, with its root", False, True, "localhost"),
+            ("name not in certificate", True, False, "127.0.0.1"),
+        ]:
+            with self.subTest(name):
+                srv = harness.start_server(trusted=trusted, chain=chain)
+                try:
+                    srv.route("/installer.php", body_size=100)
+                    run = harness.run_engine("https://%s:%d/installer.php" % (host, srv.port))
+                    self.assert_failed(run)
+                    self.assertEqual(run.error[0], "EOSError")
+                    # The client did reach the server, and sent nothing over
+                    # the connection it did not trust.
+                    self.assertGreaterEqual(srv.connections(), 1)
+                    self.assertEqual(srv.requests(), [], "no request may pass a failed check")
+                    if host == "localhost":
+                        self.assertTrue(run.message.startswith("System Error.  Code: "), run.message)
+                    else:
+                        self.assertEqual(run.error[1], 12038)
+                        self.assertFalse(run.message.startswith("System Error"), run.message)
+                        self.assertTrue(run.message)
+                finally:
+                    srv.stop()
+
+    def test_server_closing_without_answer_is_an_error(self):
+        self.srv.route("/silent", raw="")
+        out = os.path.join(self.tmp.name, "silent.bin")
+        run = harness.run_engine(self.srv.url("/silent"), out=out)
+        self.assert_failed(run)
+        self.assertEqual(os.path.getsize(out), 0)
+
+
+if __name__ == "__main__":
+    harness.main()
