@@ -430,6 +430,8 @@ class Driver:
                 self.proc.wait(10)
             except subprocess.TimeoutExpired:
                 _kill_group(self.proc)
+        self._reader.join(5)
+        self.proc.stdout.close()
         self._err.close()
 
     def __enter__(self):

@@ -126,16 +126,22 @@ HWND Control(HWND wnd, const std::string& id) {
 }
 
 bool GetText(HWND wnd, std::string& text) {
+    // The text may change between the two messages; a buffer that comes back
+    // full is retried larger, so a longer new text is never cut.
     DWORD_PTR length = 0;
     if (!SendMessageTimeoutA(wnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeout, &length))
         return false;
-    std::vector<char> buf(length + 2);
-    DWORD_PTR got = 0;
-    if (!SendMessageTimeoutA(wnd, WM_GETTEXT, buf.size(), reinterpret_cast<LPARAM>(buf.data()),
-                             SMTO_ABORTIFHUNG, kSendTimeout, &got))
-        return false;
-    text.assign(buf.data(), got < buf.size() ? got : buf.size() - 1);
-    return true;
+    for (size_t size = length + 256 > 4096 ? length + 256 : 4096;; size *= 2) {
+        std::vector<char> buf(size);
+        DWORD_PTR got = 0;
+        if (!SendMessageTimeoutA(wnd, WM_GETTEXT, buf.size(), reinterpret_cast<LPARAM>(buf.data()),
+                                 SMTO_ABORTIFHUNG, kSendTimeout, &got))
+            return false;
+        if (got + 1 < size || size > (1u << 24)) {
+            text.assign(buf.data(), got < size ? got : size - 1);
+            return true;
+        }
+    }
 }
 
 bool Send(HWND wnd, UINT msg, WPARAM w, LPARAM l, DWORD_PTR& result) {

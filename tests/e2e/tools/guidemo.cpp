@@ -82,8 +82,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         return std::string(buf);
     };
     const std::string mode = arg(1);
-    if (mode == "box") return MessageBoxA(nullptr, arg(3).c_str(), arg(2).c_str(), MB_YESNO | MB_ICONQUESTION);
-    if (mode == "ok") return MessageBoxA(nullptr, arg(3).c_str(), arg(2).c_str(), MB_OK | MB_ICONERROR);
+    // "\n" in a box text stands for a line break, so a test can ask for one.
+    auto text = [&](int i) {
+        std::string s = arg(i);
+        for (size_t p; (p = s.find("\\n")) != std::string::npos;) s.replace(p, 2, "\n");
+        return s;
+    };
+    if (mode == "box")
+        return MessageBoxA(nullptr, text(3).c_str(), arg(2).c_str(), MB_YESNO | MB_ICONQUESTION);
+    if (mode == "ok") return MessageBoxA(nullptr, text(3).c_str(), arg(2).c_str(), MB_OK | MB_ICONERROR);
     if (mode == "dialog") {
         INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_PROGRESS_CLASS};
         InitCommonControlsEx(&icc);
