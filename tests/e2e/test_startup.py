@@ -1,0 +1,47 @@
+#!/usr/bin/env python3
+"""Start-up failures of the program: builds whose string table or version
+resource is incomplete show the entry's "Error" box before any dialog, and the
+process still exits with 0 once the box is closed."""
+import unittest
+
+import harness
+
+DIALOG_CAPTIONS = ["Quillet for 2024 Downloader", "Quillet Downloader"]
+
+
+class StartupFailures(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        harness.require_display()
+
+    def check_error_box_only(self, variant):
+        with harness.Driver() as d:
+            pid = d.start(harness.config().exe(variant))
+            box = d.find("Error", 20000)
+            self.assertIsNotNone(box, "no Error box; windows: %r" % d.cmd("windows"))
+            # While the box is up, no progress dialog exists at all.
+            for caption in DIALOG_CAPTIONS:
+                self.assertIsNone(d.find(caption, 0), caption)
+            mine = [b for b in d.boxes() if b["pid"] == pid]
+            self.assertEqual([b["caption"] for b in mine], ["Error"], mine)
+            text = d.answer("Error", "", 1, 5000)
+            self.assertTrue(text.startswith("System Error.  Code: ")
+                            or text == "A call to an OS function failed", repr(text))
+            self.assertEqual(d.wait(15000), 0)
+            for caption in DIALOG_CAPTIONS:
+                self.assertIsNone(d.find(caption, 0), caption)
+            return text
+
+    def test_missing_or_empty_configuration(self):
+        for variant in ["qd_no_serial", "qd_empty_serial", "qd_no_version"]:
+            with self.subTest(variant):
+                text = self.check_error_box_only(variant)
+                if text.startswith("System Error.  Code: "):
+                    # "System Error.  Code: %d.\r\n%s": a number, then the system text.
+                    code, _, rest = text[len("System Error.  Code: "):].partition(".\r\n")
+                    self.assertTrue(code.isdigit() and int(code) > 0, repr(text))
+                    self.assertFalse(rest.endswith((".", " ", "\r", "\n")), repr(text))
+
+
+if __name__ == "__main__":
+    harness.main()
