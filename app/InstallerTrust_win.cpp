@@ -2,15 +2,9 @@
 
 #include <windows.h>
 
-// wintrust and crypt32 are delay-loaded like wininet: declarations without
-// dllimport.
-#pragma push_macro("DECLSPEC_IMPORT")
-#undef DECLSPEC_IMPORT
-#define DECLSPEC_IMPORT
 #include <wincrypt.h>
 #include <softpub.h>
 #include <wintrust.h>
-#pragma pop_macro("DECLSPEC_IMPORT")
 
 #include "iTovInetUtils.h"
 

@@ -11,7 +11,7 @@
 
 #ifdef _WIN32
 #include <windows.h>
-#include "WinInet_win.h"
+#include <wininet.h>
 #else
 typedef void* HINTERNET;
 #endif

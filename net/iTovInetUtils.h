@@ -41,7 +41,7 @@ bool MatchesAnyText(const std::string& text, const char* const* list, size_t cou
 // --- Win32 -------------------------------------------------------------------
 #ifdef _WIN32
 #include <windows.h>
-#include "WinInet_win.h"
+#include <wininet.h>
 
 [[noreturn]] void RaiseLastSystemError();
 [[noreturn]] void RaiseSystemError(DWORD code);

@@ -4,7 +4,7 @@
 #pragma once
 
 #include <windows.h>
-#include "WinInet_win.h"
+#include <wininet.h>
 
 template <typename Traits>
 class TOwnedHandle {

@@ -25,7 +25,7 @@
 //                         contentlength <ok> <value>
 //                         filename <ok> <name>
 #include <windows.h>
-#include "WinInet_win.h"  // wininet is delay-loaded: no dllimport declarations
+#include <wininet.h>
 
 #include <atomic>
 #include <cstdio>
