@@ -62,6 +62,9 @@ LONG WINAPI ProcessorFault(EXCEPTION_POINTERS* info) {
 // planted version.dll would otherwise win): every later load, the delay-loaded
 // imports among them, searches the system folder only.
 void RestrictDllSearch() {
+#if defined(QD_TEST_UNRESTRICTED_DLL_SEARCH)
+    return;
+#endif
     typedef BOOL(WINAPI * SetDefaultDllDirectoriesProc)(DWORD);
     auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesProc>(reinterpret_cast<void*>(
         ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));

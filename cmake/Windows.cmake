@@ -50,11 +50,13 @@ add_dependencies(qd_core qd_delay_libs)
 
 # qd_add_downloader(<target> [HOST host] [YEAR y] [SERIAL s] [VERSION a.b.c.d]
 #                   [SIGNER name] [NO_SERIAL] [EMPTY_SERIAL] [NO_VERSION]
-#                   [OUTPUT_NAME name] [DEFINES d...])
+#                   [OUTPUT_NAME name] [DEFINES d...] [UNHARDENED])
+# UNHARDENED (tests only) takes the DLL-planting defence out: plain imports
+# and the default search order, to show that the planting test would notice.
 # One build of the program with its own per-build values; the test variants
 # differ only in these.
 function(qd_add_downloader target)
-  cmake_parse_arguments(A "NO_SERIAL;EMPTY_SERIAL;NO_VERSION;EXCLUDE_FROM_ALL"
+  cmake_parse_arguments(A "NO_SERIAL;EMPTY_SERIAL;NO_VERSION;EXCLUDE_FROM_ALL;UNHARDENED"
                           "HOST;YEAR;SERIAL;VERSION;SIGNER;OUTPUT_NAME" "DEFINES" ${ARGN})
   foreach(v HOST YEAR SERIAL VERSION SIGNER)
     if(NOT DEFINED A_${v})
@@ -90,6 +92,11 @@ function(qd_add_downloader target)
     ${CMAKE_SOURCE_DIR}/app/BuildValues.cpp
     ${CMAKE_SOURCE_DIR}/resources/QuilletDownloader.rc)
   target_include_directories(${target} PRIVATE ${gen} ${CMAKE_SOURCE_DIR}/resources)
+  if(A_UNHARDENED)
+    # Ahead of qd_core's delay-load libraries, so these satisfy the imports.
+    target_link_libraries(${target} PRIVATE ${QD_DELAY_LOADED})
+    target_compile_definitions(${target} PRIVATE QD_TEST_UNRESTRICTED_DLL_SEARCH)
+  endif()
   target_link_libraries(${target} PRIVATE qd_core)
   if(A_DEFINES)
     target_compile_definitions(${target} PRIVATE ${A_DEFINES})
