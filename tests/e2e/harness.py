@@ -371,11 +371,15 @@ class Driver:
         return self.raw(*args, timeout=timeout)[1]
 
     # Convenience wrappers; timeouts in milliseconds as the driver takes them.
-    def start(self, exe, args=""):
+    def start(self, exe, args="", scope=True):
+        """Starts a program; with `scope`, later searches see only its windows
+        (tests running at the same time may show boxes with the same caption)."""
         cmdline = '"%s"' % winpath(exe) if exe.startswith("/") else exe
         if args:
             cmdline += " " + args
-        return int(self.cmd("start", cmdline))
+        pid = int(self.cmd("start", cmdline))
+        self.cmd("scope", pid if scope else 0)
+        return pid
 
     def find(self, caption, timeout_ms, cls="#32770"):
         status, rest, _ = self.raw("find", caption, timeout_ms, cls,

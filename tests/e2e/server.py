@@ -61,18 +61,18 @@ def pattern_bytes(size, offset=0):
 
 
 class _Body:
-    def __init__(self, spec):
-        if "body_size" in spec:
-            self.length = int(spec["body_size"])
+    def __init__(self, rt):
+        if "body_size" in rt:
+            self.length = int(rt["body_size"])
             self.data = None
         else:
-            if "body_file" in spec:
-                with open(spec["body_file"], "rb") as f:
+            if "body_file" in rt:
+                with open(rt["body_file"], "rb") as f:
                     data = f.read()
-            elif "body_b64" in spec:
-                data = base64.b64decode(spec["body_b64"])
+            elif "body_b64" in rt:
+                data = base64.b64decode(rt["body_b64"])
             else:
-                data = spec.get("body", b"")
+                data = rt.get("body", b"")
                 if isinstance(data, str):
                     data = data.encode("latin-1")
             self.data = data
@@ -85,16 +85,16 @@ class _Body:
         return self.data[offset:offset + size]
 
 
-def normalize(spec):
+def normalize(rt):
     """Fills in the defaults of a route; raises on unknown keys (typos)."""
     known = {"status", "reason", "status_line", "headers", "content_length", "body",
              "body_b64", "body_size", "body_file", "chunk", "delay", "stall", "cut_after",
              "chunked", "chunked_omit_last", "redirect", "raw", "raw_b64",
              "filler_headers", "keep_alive"}
-    unknown = set(spec) - known
+    unknown = set(rt) - known
     if unknown:
         raise ValueError("unknown route keys: " + ", ".join(sorted(unknown)))
-    s = dict(spec)
+    s = dict(rt)
     s.setdefault("headers", [])
     s["headers"] = [list(h) for h in s["headers"]]
     if "redirect" in s:
@@ -148,9 +148,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             "outcome": "started",
         }
         owner._log(entry)
-        spec = owner._route_for(parts.path)
+        rt = owner._route_for(parts.path)
         try:
-            self._respond(spec, entry, send_body)
+            self._respond(rt, entry, send_body)
         except (OSError, ssl.SSLError):
             entry["outcome"] = "client_gone"
             self.close_connection = True
@@ -162,11 +162,11 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.write(data)
         self.wfile.flush()
 
-    def _respond(self, spec, entry, send_body):
+    def _respond(self, rt, entry, send_body):
         owner = self.server.owner
-        if "raw" in spec or "raw_b64" in spec:
-            raw = spec.get("raw", "")
-            raw = base64.b64decode(spec["raw_b64"]) if "raw_b64" in spec else raw
+        if "raw" in rt or "raw_b64" in rt:
+            raw = rt.get("raw", "")
+            raw = base64.b64decode(rt["raw_b64"]) if "raw_b64" in rt else raw
             if isinstance(raw, str):
                 raw = raw.encode("latin-1")
             if raw:
@@ -175,29 +175,29 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
             return
 
-        body = _Body(spec)
-        chunked = bool(spec.get("chunked"))
-        lines = [spec.get("status_line") or "HTTP/1.1 %s %s" % (spec["status"], spec["reason"])]
-        names = {h[0].lower() for h in spec["headers"]}
+        body = _Body(rt)
+        chunked = bool(rt.get("chunked"))
+        lines = [rt.get("status_line") or "HTTP/1.1 %s %s" % (rt["status"], rt["reason"])]
+        names = {h[0].lower() for h in rt["headers"]}
         if "content-type" not in names:
             lines.append("Content-Type: application/octet-stream")
-        cl = spec["content_length"]
+        cl = rt["content_length"]
         if chunked:
             lines.append("Transfer-Encoding: chunked")
         elif cl == "auto":
             lines.append("Content-Length: %d" % body.length)
         elif cl is not None:
             lines.append("Content-Length: %s" % cl)
-        for name, value in spec["headers"]:
+        for name, value in rt["headers"]:
             lines.append("%s: %s" % (name, value))
-        filler = int(spec.get("filler_headers", 0))
+        filler = int(rt.get("filler_headers", 0))
         n = 0
         while filler > 0:
             value = "f" * min(filler, 990)
             lines.append("X-Filler-%d: %s" % (n, value))
             filler -= len(value)
             n += 1
-        keep = bool(spec.get("keep_alive"))
+        keep = bool(rt.get("keep_alive"))
         if not keep:
             lines.append("Connection: close")
         self.close_connection = not keep
@@ -206,18 +206,18 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         if not send_body:
             entry["outcome"] = "complete"
             return
-        if spec.get("stall"):
-            if owner._stopping.wait(min(float(spec["stall"]), owner.max_stall)):
+        if rt.get("stall"):
+            if owner._stopping.wait(min(float(rt["stall"]), owner.max_stall)):
                 entry["outcome"] = "stopped"
                 self.close_connection = True
                 return
 
         limit = body.length
-        cut = spec.get("cut_after")
+        cut = rt.get("cut_after")
         if cut is not None:
             limit = min(limit, int(cut))
-        chunk = max(1, int(spec["chunk"]))
-        delay = float(spec["delay"])
+        chunk = max(1, int(rt["chunk"]))
+        delay = float(rt["delay"])
         offset = 0
         while offset < limit:
             piece = body.read(offset, min(chunk, limit - offset))
@@ -241,9 +241,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             entry["outcome"] = "cut"
             self.close_connection = True
             return
-        if chunked and not spec.get("chunked_omit_last"):
+        if chunked and not rt.get("chunked_omit_last"):
             self._write(b"0\r\n\r\n")
-        if chunked and spec.get("chunked_omit_last"):
+        if chunked and rt.get("chunked_omit_last"):
             self.close_connection = True
         entry["outcome"] = "complete"
 
@@ -301,8 +301,8 @@ class TestServer:
         self._server = None
         self._thread = None
         self.on_request = None  # optional callback(entry), for the standalone log
-        for path, spec in (routes or {}).items():
-            self.route(path, **spec)
+        for path, rt in (routes or {}).items():
+            self.route(path, **rt)
 
     # -- life ---------------------------------------------------------------
     def start(self):
@@ -332,14 +332,14 @@ class TestServer:
         return "%s://localhost:%d%s" % (scheme, self.port, path)
 
     # -- routes -------------------------------------------------------------
-    def route(self, path, **spec):
+    def route(self, path, **rt):
         with self._lock:
-            self._routes[path] = normalize(spec)
+            self._routes[path] = normalize(rt)
 
     def _route_for(self, path):
         with self._lock:
-            spec = self._routes.get(path) or self._routes.get("*")
-        return spec or normalize({"status": 404, "body": "no route\n"})
+            rt = self._routes.get(path) or self._routes.get("*")
+        return rt or normalize({"status": 404, "body": "no route\n"})
 
     # -- log ----------------------------------------------------------------
     def _log(self, entry):

@@ -36,10 +36,10 @@ class EngineErrors(unittest.TestCase):
             ({"status": 206, "body": "part"}, "Partial Content (206)"),
             ({"status": 204, "content_length": None}, "No Content (204)"),
         ]
-        for i, (spec, message) in enumerate(cases):
+        for i, (rt, message) in enumerate(cases):
             with self.subTest(message):
                 path = "/status-%d" % i
-                self.srv.route(path, **spec)
+                self.srv.route(path, **rt)
                 out = os.path.join(self.tmp.name, "status-%d.bin" % i)
                 run = harness.run_engine(self.srv.url(path), out=out)
                 self.assert_failed(run)
@@ -81,10 +81,10 @@ class EngineErrors(unittest.TestCase):
             ({"body": "", "content_length": 10},
              "Download incomplete: 0 of 10 bytes received", 0),
         ]
-        for i, (spec, message, kept) in enumerate(cases):
+        for i, (rt, message, kept) in enumerate(cases):
             with self.subTest(message):
                 path = "/cut-%d" % i
-                self.srv.route(path, **spec)
+                self.srv.route(path, **rt)
                 out = os.path.join(self.tmp.name, "cut-%d.bin" % i)
                 run = harness.run_engine(self.srv.url(path), out=out)
                 self.assert_failed(run)

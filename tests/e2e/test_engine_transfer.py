@@ -78,16 +78,16 @@ class Transfer(EngineCase):
         self.assertFalse(run.aborted)
 
     def test_body_without_length_reports_total_zero(self):
-        for name, spec in [
+        for name, rt in [
             ("no-length", {"body_size": 10000, "content_length": None}),
             ("chunked", {"body_size": 30000, "chunked": True, "chunk": 7000}),
         ]:
             with self.subTest(name):
-                self.srv.route("/" + name, **spec)
+                self.srv.route("/" + name, **rt)
                 path = self.out(name + ".bin")
                 run = harness.run_engine(self.srv.url("/" + name), out=path)
                 self.assertTrue(run.ok, run)
-                size = spec["body_size"]
+                size = rt["body_size"]
                 self.assertEqual(self.read(path), harness.pattern_bytes(size))
                 self.assert_progress(run, size, 0)
                 self.assert_status_order(run)

@@ -50,9 +50,9 @@ class HeaderQueries(unittest.TestCase):
             ({"status_line": "HTTP/1.1 503 Busy Right Now", "body": "x"}, 503, "Busy Right Now"),
             ({"status_line": "HTTP/1.1 404 ", "body": "x"}, 404, ""),
         ]
-        for i, (spec, code, reason) in enumerate(cases):
+        for i, (rt, code, reason) in enumerate(cases):
             with self.subTest(code=code, reason=reason):
-                self.srv.route("/status-%d" % i, **spec)
+                self.srv.route("/status-%d" % i, **rt)
                 number, text = self.query("/status-%d" % i, "19:n", "20:s")
                 self.assertEqual(number, ("number", STATUS_CODE, True, code))
                 self.assertEqual(text, ("string", STATUS_TEXT, True, len(reason), reason))

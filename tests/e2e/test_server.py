@@ -52,16 +52,16 @@ class ServerOnTheWire(unittest.TestCase):
         cls.srv.stop()
 
     def test_length_header_variants(self):
-        for spec, expected in [
+        for rt, expected in [
             ({"body_size": 1000}, ["1000"]),
             ({"body_size": 1000, "content_length": None}, []),
             ({"body_size": 10, "content_length": "12ab"}, ["12ab"]),
         ]:
-            with self.subTest(spec=spec):
-                self.srv.route("/len", **spec)
+            with self.subTest(route=rt):
+                self.srv.route("/len", **rt)
                 _, headers, body, _ = fetch(self.srv, "/len")
                 self.assertEqual(value(headers, "Content-Length"), expected)
-                self.assertEqual(body, harness.pattern_bytes(spec["body_size"]))
+                self.assertEqual(body, harness.pattern_bytes(rt["body_size"]))
 
     def test_status_line_and_headers_as_scripted(self):
         self.srv.route("/raw-status", status_line="HTTP/1.1 2147483648 Huge",

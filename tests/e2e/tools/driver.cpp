@@ -11,6 +11,8 @@
 //
 //   start <command line>                  CreateProcessA -> ok <pid>
 //   setenv <name> [value]                 for processes started later
+//   scope <pid>                           find/answer/saveas/boxes see only that
+//                                         process's windows (0: every process)
 //   find <caption> <timeout> [class]      FindWindowA, class "#32770" -> ok <hwnd>
 //   gone <hwnd> <timeout>                 until the window no longer exists
 //   text <hwnd> <ctrl id|->               WM_GETTEXT -> ok <text>
@@ -53,6 +55,14 @@ namespace {
 
 HANDLE g_process = nullptr;
 DWORD g_pid = 0;
+DWORD g_scope = 0;  // 0: windows of any process
+
+bool InScope(HWND wnd) {
+    if (!g_scope) return true;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(wnd, &pid);
+    return pid == g_scope;
+}
 const UINT kSendTimeout = 3000;
 
 void Reply(const char* status, const std::string& rest = std::string()) {
@@ -165,13 +175,37 @@ struct BoxSearch {
 
 BOOL CALLBACK FindBoxProc(HWND wnd, LPARAM param) {
     auto* s = reinterpret_cast<BoxSearch*>(param);
-    if (!IsWindowVisible(wnd) || !IsMessageBox(wnd)) return TRUE;
+    if (!IsWindowVisible(wnd) || !IsMessageBox(wnd) || !InScope(wnd)) return TRUE;
     std::string caption;
     if (GetText(wnd, caption) && caption == s->caption) {
         s->found = wnd;
         return FALSE;
     }
     return TRUE;
+}
+
+struct WindowSearch {
+    const char* cls;
+    const char* caption;
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK FindScopedProc(HWND wnd, LPARAM param) {
+    auto* s = reinterpret_cast<WindowSearch*>(param);
+    std::string caption;
+    if (InScope(wnd) && ClassOf(wnd) == s->cls && GetText(wnd, caption) && caption == s->caption) {
+        s->found = wnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// FindWindowA, limited to the scope's process when one is set.
+HWND FindTop(const char* cls, const char* caption) {
+    if (!g_scope) return FindWindowA(cls, caption);
+    WindowSearch s{cls, caption};
+    EnumWindows(FindScopedProc, reinterpret_cast<LPARAM>(&s));
+    return s.found;
 }
 
 HWND FindBox(const std::string& caption) {
@@ -191,7 +225,7 @@ bool WaitGone(HWND wnd, DWORD timeout) {
 }
 
 BOOL CALLBACK ListBoxesProc(HWND wnd, LPARAM count) {
-    if (!IsWindowVisible(wnd) || ClassOf(wnd) != "#32770") return TRUE;
+    if (!IsWindowVisible(wnd) || ClassOf(wnd) != "#32770" || !InScope(wnd)) return TRUE;
     std::string caption, text;
     GetText(wnd, caption);
     if (HWND s = GetDlgItem(wnd, 0xFFFF)) GetText(s, text);
@@ -270,13 +304,17 @@ void Handle(const std::vector<std::string>& a) {
         if (!need(1)) return;
         SetEnvironmentVariableA(a[1].c_str(), a.size() > 2 ? a[2].c_str() : nullptr);
         Reply("ok");
+    } else if (c == "scope") {
+        if (!need(1)) return;
+        g_scope = static_cast<DWORD>(ToLong(a[1]));
+        Reply("ok");
     } else if (c == "find") {
         if (!need(2)) return;
         const char* cls = a.size() > 3 ? a[3].c_str() : "#32770";
         DWORD timeout = static_cast<DWORD>(ToLong(a[2]));
         DWORD start = GetTickCount();
         for (;;) {
-            if (HWND w = FindWindowA(cls, a[1].c_str())) {
+            if (HWND w = FindTop(cls, a[1].c_str())) {
                 Reply("ok", Str(reinterpret_cast<uintptr_t>(w)));
                 return;
             }
@@ -411,7 +449,7 @@ void Handle(const std::vector<std::string>& a) {
         HWND dlg = nullptr;
         HWND edit = nullptr;
         // The dialog's children appear a moment after the window itself.
-        while (!(dlg = FindWindowA("#32770", caption)) || !(edit = FileNameEdit(dlg))) {
+        while (!(dlg = FindTop("#32770", caption)) || !(edit = FileNameEdit(dlg))) {
             if (GetTickCount() - start >= timeout) {
                 Reply("err", dlg ? "no file name field" : "timeout");
                 return;
