@@ -63,7 +63,6 @@ TDownloadDialog::TDownloadDialog() {
     Url = std::string("https://") + DownloadHost +
           Format("/installer.php?serial=%s&year=%s", {Serial, Year});
     Tracker.reset(new TProgressTracker());
-    Tracker->TickSource = [] { return static_cast<uint32_t>(::GetTickCount()); };
     Tracker->DecimalSeparator = LocaleDecimalSeparator();
     Downloader.reset(new TTovDownload(Format("TovInstaller/%s", {GetVersionText()})));
     Downloader->OnProgress = BindProgress<&TDownloadDialog::DownloadProgress>(this);
