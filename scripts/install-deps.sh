@@ -5,6 +5,8 @@ set -euo pipefail
 
 need=()
 command -v i686-w64-mingw32-g++-win32 >/dev/null || need+=(g++-mingw-w64-i686-win32 binutils-mingw-w64-i686)
+# The Wine-side unit tests: GoogleTest needs the posix thread model.
+command -v i686-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-i686-posix)
 command -v i686-w64-mingw32-windres >/dev/null || need+=(binutils-mingw-w64-i686)
 [ -x /usr/lib/wine/wine ] || [ -x /usr/bin/wine ] || need+=(wine wine32 wine64)
 dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine32)
