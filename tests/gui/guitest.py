@@ -1,0 +1,412 @@
+"""What the GUI tests share: one test slot (a program variant and its loopback
+port), a fresh work folder and temporary folder per case, the test server
+handing out the fake installer, the GUI driver playing the user, and the
+diagnostics printed when a case fails.
+
+A script runs on one slot, chosen on its command line (--slot 0 or 1); ctest
+locks the slot's port, so two scripts on different slots can run at once.
+Within a slot the program's temporary folder (TEMP/TMP) is a folder of the
+slot's own inside the prefix, so the two slots never share the installer file.
+
+Every wait is bounded: the driver bounds each command, each driver process
+has a lifetime, and ctest bounds the script.
+"""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import threading
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "e2e"))
+
+import harness  # noqa: E402
+
+DIALOG = "Quillet for 2024 Downloader"
+BOX = "Quillet Downloader"
+SAVE_AS = "Save Downloader"
+INSTALLER = "Quillet_2024_Setup.exe"
+PATH_QUERY = "/installer.php?serial=quill&year=2024"
+AGENT = "TovInstaller/1.1"
+
+IDOK, IDCANCEL, IDYES, IDNO = 1, 2, 6, 7
+BAR, STATUS, DETAIL, CHECKBOX = 101, 102, 103, 104
+
+# The status line's texts in the order a download passes through them.
+PHASES = ["Initializing....", "Preparing...", "Connecting...", "Requesting...",
+          "Downloading...", "Finishing...", "Completed"]
+
+# An operating-system error as the program words it.
+OS_ERROR = re.compile(r"^(System Error\.  Code: [1-9]\d*\.\r\n.*|A call to an OS function failed)$",
+                      re.S)
+
+# Wine closes every window of a program with no window manager only after a
+# wait of about 2 s, so each answered box costs that much.
+BOX_MS = 15000      # for a box to appear (and be answered)
+DIALOG_MS = 30000   # the first program of a session waits for Wine's desktop
+
+
+def _take_option(name, default):
+    value = default
+    argv = [sys.argv[0]]
+    args = sys.argv[1:]
+    i = 0
+    while i < len(args):
+        if args[i] == name and i + 1 < len(args):
+            value = args[i + 1]
+            i += 2
+            continue
+        if args[i].startswith(name + "="):
+            value = args[i].split("=", 1)[1]
+            i += 1
+            continue
+        argv.append(args[i])
+        i += 1
+    sys.argv[:] = argv
+    return value
+
+
+SLOT = int(_take_option("--slot", os.environ.get("QD_GUI_SLOT", "0")))
+
+
+def work_root():
+    return os.environ.get("QD_GUI_WORK") or os.path.join(HERE, "..", "..", "build", "gui-work")
+
+
+def installer_bytes():
+    """What the server hands out as the installer: the fake installer itself."""
+    with open(harness.config().exe("fakeinstaller"), "rb") as f:
+        return f.read()
+
+
+def with_padding(data, size):
+    """A valid program of `size` bytes: the fake installer with data appended
+    after its image, which Windows ignores when it starts the program."""
+    return data + harness.pattern_bytes(size - len(data)) if size > len(data) else data
+
+
+def order_ok(seen, order=PHASES):
+    """True when the texts seen (repeats collapsed) follow `order`."""
+    last = -1
+    for text in collapse(seen):
+        if text not in order:
+            return False
+        i = order.index(text)
+        if i <= last:
+            return False
+        last = i
+    return True
+
+
+def collapse(texts):
+    """Drops repeats and the half-read texts a poller can catch while a text
+    changes (the length read before the change, the text after it): a text
+    that the next one starts with and only one character longer than the one
+    before it."""
+    out = []
+    for i, t in enumerate(texts):
+        nxt = texts[i + 1] if i + 1 < len(texts) else None
+        prev = texts[i - 1] if i > 0 else ""
+        if nxt is not None and nxt != t and nxt.startswith(t) and len(t) == len(prev) + 1:
+            continue
+        if out and out[-1] == t:
+            continue
+        out.append(t)
+    return out
+
+
+class Watcher:
+    """A second driver that records every text a control shows, in order,
+    until the window has gone (or the time is up)."""
+
+    def __init__(self, hwnd, ctrl, timeout_ms, env=None):
+        self.driver = harness.Driver(env=env, lifetime=timeout_ms / 1000 + 30)
+        self.texts, self.gone, self.error = [], False, None
+        self._thread = threading.Thread(target=self._run, args=(hwnd, ctrl, timeout_ms), daemon=True)
+        self._thread.start()
+
+    def _run(self, hwnd, ctrl, timeout_ms):
+        try:
+            self.texts, self.gone = self.driver.watch(hwnd, ctrl, timeout_ms)
+        except Exception as e:  # reported by result()
+            self.error = e
+
+    def result(self, timeout):
+        """Waits for the watch to end; returns the texts seen."""
+        self._thread.join(timeout)
+        if self._thread.is_alive():
+            raise AssertionError("watcher still running after %ss" % timeout)
+        if self.error:
+            raise self.error
+        return self.texts
+
+    def close(self):
+        self.driver.close()
+
+
+_keeper = None
+
+
+def keep_desktop():
+    """Keeps one Wine process alive for the whole script. When the last one
+    ends, Wine's desktop process quits after a few seconds, and the next
+    program to open a window waits about 10 s for a new one."""
+    global _keeper
+    if _keeper is None:
+        _keeper = harness.Driver(lifetime=3600)
+    return _keeper
+
+
+class GuiTest(unittest.TestCase):
+    """One run of the program per case, on this script's slot."""
+
+    maxDiff = None
+
+    @classmethod
+    def setUpClass(cls):
+        harness.require_display()
+        keep_desktop()
+
+    def setUp(self):
+        cfg = harness.config()
+        self.port = cfg.ports[SLOT]
+        self.exe = cfg.exe("qd_slot%d" % SLOT)
+        self.work = os.path.join(work_root(), "slot%d" % SLOT, self.id().split(".", 1)[1])
+        shutil.rmtree(self.work, ignore_errors=True)
+        os.makedirs(self.work)
+        info = harness.prefix_info()
+        name = "qd-gui-slot%d" % SLOT
+        self.temp_unix = os.path.join(info["temp_unix"], name)
+        self.temp_win = info["temp_windows"] + "\\" + name
+        shutil.rmtree(self.temp_unix, ignore_errors=True)
+        os.makedirs(self.temp_unix)
+        self.temp_file = os.path.join(self.temp_unix, INSTALLER)
+        self.temp_file_win = self.temp_win + "\\" + INSTALLER
+        self.record = os.path.join(self.work, "installer-record.txt")
+        self.browser_log = os.path.join(self.work, "browser.log")
+        self.server = None
+        self.driver = None
+        self.pid = None
+        self.watchers = []
+        self.helpers = []
+        self.payload = installer_bytes()
+        self.notes = []
+
+    def note(self, what, value):
+        """Keeps an observation for the diagnostics (printed at once with
+        QD_GUI_VERBOSE=1); returns the value."""
+        self.notes.append((what, value))
+        if os.environ.get("QD_GUI_VERBOSE"):
+            print("  %s: %r" % (what, value), file=sys.stderr, flush=True)
+        return value
+
+    def tearDown(self):
+        if self._failed():
+            self.diagnose()
+        for w in self.watchers:
+            w.close()
+        if self.driver:
+            self.driver.close()  # ends the program if it still runs
+        for p in self.helpers:
+            if p.poll() is None:
+                harness._kill_group(p)
+        if self.server:
+            self.server.stop()
+
+    def _failed(self):
+        outcome = getattr(self, "_outcome", None)
+        if outcome is None:
+            return False
+        if hasattr(outcome, "errors"):  # Python before 3.11
+            return any(exc for _, exc in outcome.errors)
+        result = outcome.result
+        return any(t is self for t, _ in result.failures + result.errors)
+
+    # -- the server -------------------------------------------------------------
+
+    def serve(self, trusted=True, chain=False, **route):
+        """Starts the slot's server with one route for the download address."""
+        self.server = harness.start_server(trusted=trusted, chain=chain, port=self.port)
+        self.server.route("/installer.php", **route)
+        return self.server
+
+    def serve_installer(self, **pacing):
+        return self.serve(body=self.payload, **pacing)
+
+    def downloads(self):
+        return self.server.requests("/installer.php") if self.server else []
+
+    def wait_download_end(self, timeout):
+        """Waits until the server has finished (or lost) the download."""
+        done = self.server.wait_for(
+            lambda entries: any(e["path"] == "/installer.php" and e["outcome"] != "started"
+                                for e in entries), timeout)
+        self.assertIsNotNone(done, "the download did not end within %ss" % timeout)
+        return [e for e in done if e["path"] == "/installer.php"][-1]
+
+    # -- the program ------------------------------------------------------------
+
+    def launch(self, exit_code=0, sleep_ms=0, exe=None, find=DIALOG, lifetime=90):
+        """Starts the program as a user would, with the fake installer's
+        settings in its environment; returns the dialog's window."""
+        # Unix side: what winebrowser's recorder reads.
+        self.driver = harness.Driver(env={"QD_BROWSER_LOG": self.browser_log}, lifetime=lifetime)
+        # Windows side: inherited by the program and by the installer it runs.
+        for name, value in [("TEMP", self.temp_win), ("TMP", self.temp_win),
+                            ("QD_TEST_RECORD", harness.winpath(self.record)),
+                            ("QD_TEST_EXIT_CODE", exit_code), ("QD_TEST_SLEEP_MS", sleep_ms)]:
+            self.driver.cmd("setenv", name, value)
+        self.pid = self.driver.start(exe or self.exe)
+        if not find:
+            return None
+        self.dlg = self.driver.find(find, DIALOG_MS)
+        self.assertIsNotNone(self.dlg, "no window %r within %d ms" % (find, DIALOG_MS))
+        return self.dlg
+
+    def watch(self, ctrl, timeout_ms=30000):
+        w = Watcher(self.dlg, ctrl, timeout_ms)
+        self.watchers.append(w)
+        return w
+
+    def answer(self, text, button, timeout_ms=BOX_MS, caption=BOX):
+        """Answers the program's box whose text contains `text`; returns its text."""
+        return self.driver.answer(caption, text, button, timeout_ms)
+
+    def answer_exact(self, text, button, timeout_ms=BOX_MS, caption=BOX):
+        got = self.answer("", button, timeout_ms, caption)
+        self.assertEqual(got, text)
+        return got
+
+    def program_boxes(self):
+        """The message boxes the program shows (its dialog not counted)."""
+        return [b for b in self.driver.boxes()
+                if b["pid"] == self.pid and b["hwnd"] != getattr(self, "dlg", None)]
+
+    def wait_exit(self, timeout_ms=20000):
+        """Waits for the program to end by itself; asserts exit code 0."""
+        code = self.driver.wait(timeout_ms)
+        self.assertIsNotNone(code, "the program did not end within %d ms" % timeout_ms)
+        self.assertEqual(code, 0, "exit code")
+        return code
+
+    def running(self):
+        return self.driver.raw("exitcode", allow_err=True)[0] == "err"
+
+    def pos(self):
+        """The bar's position, or None when the dialog does not answer."""
+        status, rest, _ = self.driver.raw("pos", self.dlg, BAR, allow_err=True)
+        return int(rest) if status == "ok" else None
+
+    # -- what the installer and the browser recorded ------------------------------
+
+    def installer_runs(self):
+        """The fake installer's record: [{'path', 'cmdline', 'cwd'}], one per run,
+        with 'exit' filled in once that run has ended."""
+        runs = []
+        try:
+            with open(self.record, "r", encoding="latin-1") as f:
+                lines = f.read().splitlines()
+        except FileNotFoundError:
+            return runs
+        for line in lines:
+            fields = line.split("\t")
+            if fields[0] == "ran" and len(fields) >= 5:
+                runs.append({"path": fields[1], "cmdline": fields[2], "cwd": fields[3],
+                             "exit": None})
+            elif fields[0] == "exit" and runs:
+                runs[-1]["exit"] = int(fields[1])
+        return runs
+
+    def wait_installer(self, timeout, ended=False):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            runs = self.installer_runs()
+            if runs and (not ended or runs[-1]["exit"] is not None):
+                return runs
+            time.sleep(0.05)
+        self.fail("the installer did not %s within %ss" % ("end" if ended else "start", timeout))
+
+    def browser_opened(self):
+        try:
+            with open(self.browser_log) as f:
+                return f.read().splitlines()
+        except FileNotFoundError:
+            return []
+
+    def wait_browser(self, timeout):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if self.browser_opened():
+                time.sleep(0.3)  # a second address would show up by now
+                return self.browser_opened()
+            time.sleep(0.05)
+        return []
+
+    # -- helpers started by a case ------------------------------------------------
+
+    def hold_file(self, path_win, ms):
+        """Runs tools/holdfile on a file (Windows path); returns once it holds it."""
+        exe = os.environ.get("QD_GUI_HOLDFILE")
+        if not exe:
+            self.skipTest("QD_GUI_HOLDFILE not set (the holdfile tool)")
+        out = open(os.path.join(self.work, "holdfile.out"), "w+b")
+        p = subprocess.Popen([harness.config().wine, exe, path_win, str(ms)],
+                             stdout=out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
+                             env=harness.wine_env(), start_new_session=True)
+        self.helpers.append(p)
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline:
+            out.seek(0)
+            text = out.read().decode("latin-1")
+            if "held" in text:
+                return p
+            if "error" in text or p.poll() is not None:
+                self.fail("holdfile could not open %s: %r" % (path_win, text))
+            time.sleep(0.05)
+        self.fail("holdfile did not open %s within 30 s" % path_win)
+
+    # -- when a case fails --------------------------------------------------------
+
+    def diagnose(self):
+        out = ["", "=== diagnostics for %s ===" % self.id()]
+        d = self.driver
+        try:
+            probe = d if d and d.proc.poll() is None else harness.Driver(lifetime=20)
+            out.append("boxes on screen:")
+            out += ["  %r" % b for b in probe.boxes()]
+            if probe is d:
+                out.append("windows of the program:")
+                out += ["  " + line for line in d.raw("windows")[2]]
+                out.append("program exit: %s" % (d.raw("exitcode", allow_err=True),))
+            else:
+                probe.close()
+        except Exception as e:  # the diagnostics must not hide the failure
+            out.append("(driver unavailable: %s)" % e)
+        if d:
+            out.append("driver transcript:")
+            out += ["  " + line for line in d.transcript[-60:]]
+        out += ["%s: %r" % n for n in self.notes]
+        for i, w in enumerate(self.watchers):
+            out.append("watcher %d saw: %r (error %r)" % (i, w.texts, w.error))
+        if self.server:
+            out.append("server requests:")
+            for e in self.server.requests():
+                out.append("  %s %s -> %s, %d bytes sent" % (e["method"], e["target"], e["outcome"],
+                                                             e["sent"]))
+            out.append("TLS failures: %r" % self.server.tls_failures())
+        out.append("installer record: %r" % self.installer_runs())
+        out.append("browser opened: %r" % self.browser_opened())
+        try:
+            out.append("temp folder: %r" % {n: os.path.getsize(os.path.join(self.temp_unix, n))
+                                            for n in os.listdir(self.temp_unix)})
+        except OSError as e:
+            out.append("temp folder: %s" % e)
+        print("\n".join(out), file=sys.stderr, flush=True)
+
+
+def main():
+    harness.config()
+    unittest.main(module="__main__", argv=harness.strip_config_args(sys.argv), verbosity=2)
