@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "Exceptions.h"
+
 namespace {
 
 // A fixed set of byte values; bytes from 0x80 up belong to none of ours.
@@ -235,3 +237,8 @@ bool MatchesAnyText(const std::string& text, const char* const* list, size_t cou
     return false;
 }
 #endif
+
+uint32_t CheckedHeaderNumber(uint32_t raw) {
+    if (raw & 0x80000000u) throw ERangeError();
+    return raw;
+}

@@ -22,6 +22,10 @@ size_t TrimmedMessageLength(const char* text, size_t length);
 // signed like decimal ones: "$FFFFFFFFFFFFFFFF" does not fit.
 bool TextToInt64(const std::string& text, int64_t& value);
 
+// A header field read as a 32-bit number must fit a signed 32-bit integer:
+// a value with the top bit set raises ERangeError rather than turning negative.
+uint32_t CheckedHeaderNumber(uint32_t raw);
+
 // The value of the `filename` parameter of a Content-Disposition header, or
 // an empty text when there is none.
 std::string ParseContentDisposition(const std::string& value);

@@ -63,10 +63,7 @@ bool QueryInfoNumber(HINTERNET request, DWORD level, uint32_t& number) {
     DWORD index = 0;
     bool ok = ::HttpQueryInfoA(request, level | HTTP_QUERY_FLAG_NUMBER, &value, &length, &index) != FALSE;
     number = 0;
-    if (ok) {
-        if (value & 0x80000000u) throw ERangeError();
-        number = value;
-    }
+    if (ok) number = CheckedHeaderNumber(value);
     return ok;
 }
 

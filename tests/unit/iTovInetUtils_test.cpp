@@ -7,6 +7,8 @@
 #include <random>
 #include <string>
 
+#include "Exceptions.h"
+
 namespace {
 
 struct TextRow {
@@ -191,6 +193,16 @@ TEST(ContentDisposition, QuotedValueRoundTrip) {
         }
         ASSERT_EQ(ParseContentDisposition("attachment; filename=\"" + quoted + "\""), text) << quoted;
     }
+}
+
+// The status number as the client converts it: the top bit set is a range
+// error, never a negative status. (Wine's client saturates such a status line
+// to 2147483647 before it gets here, so this is where the check is shown.)
+TEST(HeaderNumber, TopBitIsARangeError) {
+    const uint32_t fits[] = {0u, 200u, 404u, 2147483647u};
+    for (uint32_t v : fits) EXPECT_EQ(CheckedHeaderNumber(v), v);
+    const uint32_t tooBig[] = {2147483648u, 3000000000u, 0xFFFFFFFFu};
+    for (uint32_t v : tooBig) EXPECT_THROW(CheckedHeaderNumber(v), ERangeError) << v;
 }
 
 }  // namespace
