@@ -3,6 +3,8 @@
 
 Creates, once per output folder:
   ca.pem / ca.der                     the test CA the Wine prefix trusts
+  ca.key                              its key, for tests that issue certificates
+                                      of their own under it (code signing)
   server.key / server.pem             leaf for DNS:localhost signed by it
   server-chain.pem                    leaf followed by the CA
   untrusted-ca.pem                    a second CA nobody trusts
@@ -18,7 +20,7 @@ import sys
 import tempfile
 
 STAMP = "pki.stamp"
-OUTPUTS = ["ca.pem", "ca.der", "server.key", "server.pem", "server-chain.pem",
+OUTPUTS = ["ca.pem", "ca.der", "ca.key", "server.key", "server.pem", "server-chain.pem",
            "untrusted-ca.pem", "untrusted.key", "untrusted.pem", "untrusted-chain.pem"]
 
 LEAF_EXT = """\
@@ -80,10 +82,10 @@ def generate(out):
         make_leaf(out, "server", ca_key, ca_pem, work)
         u_key, u_pem = make_ca(out, "untrusted-ca", "Untrusted Test CA")
         make_leaf(out, "untrusted", u_key, u_pem, work)
-    # The CA keys are of no further use; dropping them keeps anything from
-    # signing with a CA that a prefix trusts.
-    for name in ("ca.key", "untrusted-ca.key"):
-        os.remove(os.path.join(out, name))
+    # The untrusted CA's key is of no further use. The test CA's stays (owner
+    # only): tests sign installers with leaves of their own under it. It is
+    # trusted nowhere but in the throwaway test prefix.
+    os.remove(os.path.join(out, "untrusted-ca.key"))
     with open(os.path.join(out, STAMP), "w") as f:
         f.write("ok\n")
     return True
