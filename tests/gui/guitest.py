@@ -239,6 +239,18 @@ class GuiTest(unittest.TestCase):
     def downloads(self):
         return self.server.requests("/installer.php") if self.server else []
 
+    def wait_sent(self, at_least, timeout=20):
+        """Waits until the server has sent `at_least` bytes of the download.
+        (Polled: the server's own wait_for wakes only when a request starts
+        or ends, not as its bytes go out.)"""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if any(e["sent"] >= at_least for e in self.downloads()):
+                return
+            time.sleep(0.02)
+        self.fail("the server did not send %d bytes within %ss: %r"
+                  % (at_least, timeout, self.downloads()))
+
     def wait_download_end(self, timeout):
         """Waits until the server has finished (or lost) the download."""
         done = self.server.wait_for(
@@ -284,6 +296,16 @@ class GuiTest(unittest.TestCase):
         """The message boxes the program shows (its dialog not counted)."""
         return [b for b in self.driver.boxes()
                 if b["pid"] == self.pid and b["hwnd"] != getattr(self, "dlg", None)]
+
+    def wait_box(self, timeout=BOX_MS / 1000.0):
+        """Waits for a box of the program, whatever its caption; returns it."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            boxes = self.program_boxes()
+            if boxes:
+                return boxes[0]
+            time.sleep(0.05)
+        self.fail("no box within %ss" % timeout)
 
     def wait_exit(self, timeout_ms=20000):
         """Waits for the program to end by itself; asserts exit code 0."""
@@ -353,6 +375,7 @@ class GuiTest(unittest.TestCase):
         if not exe:
             self.skipTest("QD_GUI_HOLDFILE not set (the holdfile tool)")
         out = open(os.path.join(self.work, "holdfile.out"), "w+b")
+        self.addCleanup(out.close)
         p = subprocess.Popen([harness.config().wine, exe, path_win, str(ms)],
                              stdout=out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
                              env=harness.wine_env(), start_new_session=True)
