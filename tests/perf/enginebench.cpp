@@ -1,0 +1,108 @@
+// The download engine on its own, quietly: TTovDownload into a file stream
+// on the installer's temporary file, with callbacks that only count (or, with
+// --tracker, feed a progress tracker the way the dialog does, without the
+// window), and one line of results at the end.
+//
+// enginebench [--out SPEC] [--agent TEXT] [--tracker] [--report FILE] <url>
+//   --out SPEC    file to write; "temp:NAME" is NAME in %TEMP%
+//                 (default temp:Quillet_2024_Setup.exe)
+//   --tracker     every progress call goes through TProgressTracker: Update,
+//                 then the text when it changed, then the percentage
+//   --report FILE one line: ok|error, bytes, callback counts, timings in ms
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "Exceptions.h"
+#include "FileStream.h"
+#include "ProgTracker.h"
+#include "TovDownload.h"
+#include "benchutil.h"
+
+namespace {
+
+struct Counter {
+    long progressCalls = 0;
+    long statusCalls = 0;
+    long texts = 0;
+    long percents = 0;
+    size_t textBytes = 0;
+    int64_t received = 0;
+    double firstProgress = 0;
+    TProgressTracker* tracker = nullptr;
+
+    void Progress(int64_t r, int64_t total) {
+        if (progressCalls++ == 0) firstProgress = bench::NowMs();
+        received = r;
+        if (!tracker || r == 0) return;
+        tracker->Update(r, total);
+        if (tracker->TextChanged()) {
+            textBytes += tracker->GetProgressText().size();
+            ++texts;
+        }
+        if (tracker->PercentChanged()) ++percents;
+    }
+    void Status(const char*) { ++statusCalls; }
+};
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    const std::vector<std::string> args = bench::Arguments();
+    std::string out = "temp:Quillet_2024_Setup.exe";
+    std::string agent = "TovInstaller/1.1";
+    std::string report;
+    std::string url;
+    bool useTracker = false;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const bool more = i + 1 < args.size();
+        if (a == "--out" && more) out = args[++i];
+        else if (a == "--agent" && more) agent = args[++i];
+        else if (a == "--report" && more) report = args[++i];
+        else if (a == "--tracker") useTracker = true;
+        else if (!a.empty() && a[0] != '-' && url.empty()) url = a;
+        else return 2;
+    }
+    if (url.empty()) return 2;
+
+    const std::string path = bench::OutputPath(out);
+    TProgressTracker tracker;
+    Counter counter;
+    if (useTracker) counter.tracker = &tracker;
+    TTovDownload engine(agent);
+    engine.OnProgress = BindProgress<&Counter::Progress>(&counter);
+    engine.OnStatus = BindStatus<&Counter::Status>(&counter);
+
+    const double t0 = bench::NowMs();
+    HANDLE file = bench::CreateOutput(path);
+    if (file == INVALID_HANDLE_VALUE) {
+        bench::Report(report, "error create " + std::to_string(::GetLastError()));
+        return 1;
+    }
+    std::string failure;
+    double tEnd = 0;
+    {
+        TFileStream stream(file);
+        try {
+            engine.Download(url, stream);
+        } catch (const Exception& e) {
+            failure = std::string(e.ClassName()) + " " + e.Message();
+            for (char& c : failure)
+                if (c == '\r' || c == '\n') c = ' ';
+        }
+        tEnd = bench::NowMs();
+    }
+    const double tClosed = bench::NowMs();
+
+    std::string line = failure.empty() ? "ok" : "error " + failure;
+    line += " bytes=" + std::to_string(counter.received) +
+            " reads=" + std::to_string(counter.progressCalls) +
+            " first_ms=" + bench::Fixed(counter.firstProgress ? counter.firstProgress - t0 : 0) +
+            " transfer_ms=" + bench::Fixed(tEnd - t0) + " closed_ms=" + bench::Fixed(tClosed - t0) +
+            " notices=" + std::to_string(counter.statusCalls) + " texts=" + std::to_string(counter.texts) +
+            " percents=" + std::to_string(counter.percents);
+    bench::Report(report, line);
+    return failure.empty() ? 0 : 1;
+}
