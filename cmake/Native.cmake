@@ -38,14 +38,6 @@ if(QD_FUZZ AND QD_CLANGXX)
     "Format:format"
     "ContentLength:content_length"
     "FormatByteSize:byte_size")
-  set(_fuzz_includes)
-  foreach(dir ${QD_INCLUDE_DIRS})
-    list(APPEND _fuzz_includes -I${dir})
-  endforeach()
-  set(_fuzz_portable)
-  foreach(src ${QD_PORTABLE_SOURCES})
-    list(APPEND _fuzz_portable ${CMAKE_SOURCE_DIR}/${src})
-  endforeach()
   set(_fuzz_outputs)
   foreach(entry ${_fuzz_targets})
     string(REPLACE ":" ";" entry "${entry}")
@@ -55,9 +47,9 @@ if(QD_FUZZ AND QD_CLANGXX)
     add_custom_command(OUTPUT ${exe}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/fuzz
       COMMAND ${QD_CLANGXX} -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined
-              -fno-sanitize-recover=all ${_fuzz_includes}
-              ${CMAKE_SOURCE_DIR}/tests/fuzz/${name}_fuzz.cpp ${_fuzz_portable} -o ${exe}
-      DEPENDS ${CMAKE_SOURCE_DIR}/tests/fuzz/${name}_fuzz.cpp ${_fuzz_portable}
+              -fno-sanitize-recover=all ${QD_INCLUDE_FLAGS}
+              ${CMAKE_SOURCE_DIR}/tests/fuzz/${name}_fuzz.cpp ${QD_PORTABLE_PATHS} -o ${exe}
+      DEPENDS ${CMAKE_SOURCE_DIR}/tests/fuzz/${name}_fuzz.cpp ${QD_PORTABLE_PATHS}
       COMMENT "libFuzzer target ${name}"
       VERBATIM)
     list(APPEND _fuzz_outputs ${exe})

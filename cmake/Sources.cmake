@@ -30,3 +30,15 @@ set(QD_INCLUDE_DIRS
 )
 
 file(GLOB QD_UNIT_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*_test.cpp)
+
+# The portable sources as full paths and the include directories as -I flags,
+# for the executables built by a direct compiler call (the fuzzers, the
+# Wine-side unit tests).
+set(QD_PORTABLE_PATHS)
+foreach(src ${QD_PORTABLE_SOURCES})
+  list(APPEND QD_PORTABLE_PATHS ${CMAKE_SOURCE_DIR}/${src})
+endforeach()
+set(QD_INCLUDE_FLAGS)
+foreach(dir ${QD_INCLUDE_DIRS})
+  list(APPEND QD_INCLUDE_FLAGS -I${dir})
+endforeach()
