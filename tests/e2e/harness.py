@@ -114,6 +114,26 @@ def winpath(unix_path):
     return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
 
 
+class ServerCase(unittest.TestCase):
+    """A test class with one trusted test server and a scratch folder, both
+    shared by its cases."""
+
+    @classmethod
+    def setUpClass(cls):
+        cfg = config()
+        os.makedirs(cfg.work, exist_ok=True)
+        cls.tmp = tempfile.TemporaryDirectory(dir=cfg.work)
+        cls.srv = start_server()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.srv.stop()
+        cls.tmp.cleanup()
+
+    def out(self, name):
+        return os.path.join(self.tmp.name, name)
+
+
 class WineTimeout(AssertionError):
     pass
 

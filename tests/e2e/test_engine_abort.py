@@ -2,26 +2,13 @@
 """Stopping the download engine: Abort from a second thread, Abort before the
 download, and a stream that takes fewer bytes than it is given."""
 import os
-import tempfile
-import unittest
 
 import harness
 
 BLOCK = 4096
 
 
-class EngineAbort(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cfg = harness.config()
-        os.makedirs(cfg.work, exist_ok=True)
-        cls.tmp = tempfile.TemporaryDirectory(dir=cfg.work)
-        cls.srv = harness.start_server()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.srv.stop()
-        cls.tmp.cleanup()
+class EngineAbort(harness.ServerCase):
 
     def test_abort_from_second_thread(self):
         # 400 KiB at 4 KiB per 100 ms would take 10 s. Wine does not interrupt

@@ -3,24 +3,11 @@
 bodies, connection and certificate failures. Each must raise with the text the
 user will read, and never report "Completed"."""
 import os
-import tempfile
-import unittest
 
 import harness
 
 
-class EngineErrors(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cfg = harness.config()
-        os.makedirs(cfg.work, exist_ok=True)
-        cls.tmp = tempfile.TemporaryDirectory(dir=cfg.work)
-        cls.srv = harness.start_server()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.srv.stop()
-        cls.tmp.cleanup()
+class EngineErrors(harness.ServerCase):
 
     def assert_failed(self, run):
         self.assertFalse(run.ok, run)

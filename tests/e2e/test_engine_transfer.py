@@ -2,8 +2,6 @@
 """The download engine against the real server: what arrives, what the owner
 is told while it arrives, and what goes out on the wire."""
 import os
-import tempfile
-import unittest
 
 import harness
 
@@ -14,21 +12,7 @@ PHASES = ["Preparing...", "Connecting...", "Requesting...", "Downloading...", "C
 TEXTS = set(PHASES) | {"Finishing..."}
 
 
-class EngineCase(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cfg = harness.config()
-        os.makedirs(cfg.work, exist_ok=True)
-        cls.tmp = tempfile.TemporaryDirectory(dir=cfg.work)
-        cls.srv = harness.start_server()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.srv.stop()
-        cls.tmp.cleanup()
-
-    def out(self, name):
-        return os.path.join(self.tmp.name, name)
+class EngineCase(harness.ServerCase):
 
     def read(self, path):
         with open(path, "rb") as f:
