@@ -51,6 +51,8 @@
 #include <string>
 #include <vector>
 
+#include "LineEscape.h"
+
 namespace {
 
 HANDLE g_process = nullptr;
@@ -78,26 +80,6 @@ void Detail(const std::string& line) {
     std::fflush(stdout);
 }
 
-std::string Escape(const std::string& s) {
-    std::string out;
-    for (unsigned char c : s) {
-        switch (c) {
-            case '\\': out += "\\\\"; break;
-            case '\t': out += "\\t"; break;
-            case '\r': out += "\\r"; break;
-            case '\n': out += "\\n"; break;
-            default:
-                if (c < 0x20 || c == 0x7F) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\x%02x", c);
-                    out += buf;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out;
-}
 
 std::vector<std::string> Split(const std::string& line) {
     std::vector<std::string> out;

@@ -39,30 +39,12 @@
 #include "TovDownload.h"
 #include "iTovInetUtils.h"
 
+#include "LineEscape.h"
+
 namespace {
 
 CRITICAL_SECTION g_print;
 
-std::string Escape(const std::string& s) {
-    std::string out;
-    for (unsigned char c : s) {
-        switch (c) {
-            case '\\': out += "\\\\"; break;
-            case '\t': out += "\\t"; break;
-            case '\r': out += "\\r"; break;
-            case '\n': out += "\\n"; break;
-            default:
-                if (c < 0x20 || c == 0x7F) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\x%02x", c);
-                    out += buf;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out;
-}
 
 // Callbacks may come from the downloading thread and from the aborting one.
 void Print(const std::string& line) {
