@@ -1,0 +1,240 @@
+#!/usr/bin/env python3
+"""No DLL is loaded from the program's own folder.
+
+The program runs from a folder (think of Downloads) that also holds DLLs
+planted under system DLL names (tools/plantdll.c: each leaves a marker when
+loaded, then refuses to initialise). Wine prefers its own copy of a system DLL
+unless told otherwise, so every planted name is made native-first through
+WINEDLLOVERRIDES, the way Windows treats a DLL that is not a known DLL: the
+copy beside the program wins unless the search is restricted. A whole
+successful run and a failed one (404, then the browser offer) must leave no
+marker; the same folder with the unhardened variant (plain imports, default
+search) must leave markers, which shows the test can fail.
+
+What Wine cannot show. Wine resolves the imports of its own system DLLs
+itself, with the default search path and beside the program first: the static
+imports of the known DLLs the program imports (user32 pulls in version.dll,
+comdlg32 pulls in comctl32, winspool.drv, compstui, and comctl32 uxtheme,
+before the program's first instruction), and the delay imports of its DLLs,
+which its loader resolves without the process's default DLL directories
+(uxtheme -> msimg32, wininet -> secur32 -> crypt32, bcrypt). On Windows the
+known DLLs and their imports come from the system, and every later load
+honours SetDefaultDllDirectories. A first run, with nothing planted, records
+Wine's loader trace; the names that Wine looked up with an unrestricted search
+are left out of the planted set (and printed), and the trace must show the
+program's own loads (wininet.dll) restricted to the system folder.
+"""
+import os
+import re
+import shutil
+import subprocess
+import time
+
+import hardening
+from hardening import IDOK, IDYES, harness
+
+# Not known DLLs on Windows: a copy beside the program is found first, unless
+# the search is restricted. The ones the issue names come first.
+CANDIDATES = [
+    "version.dll", "wininet.dll", "uxtheme.dll", "dwmapi.dll", "cryptbase.dll", "wintrust.dll",
+    "crypt32.dll", "comctl32.dll",
+    "secur32.dll", "sspicli.dll", "schannel.dll", "bcrypt.dll", "ncrypt.dll", "rsaenh.dll",
+    "cryptsp.dll", "cryptnet.dll", "msasn1.dll", "dnsapi.dll", "iphlpapi.dll", "netapi32.dll",
+    "mpr.dll", "kerberos.dll", "msv1_0.dll", "winhttp.dll", "urlmon.dll", "iertutil.dll",
+    "mswsock.dll", "propsys.dll", "profapi.dll", "userenv.dll", "msimg32.dll", "winspool.drv",
+    "compstui.dll", "dwrite.dll", "textshaping.dll", "windowscodecs.dll", "oleacc.dll",
+    "winmm.dll", "dbghelp.dll", "apphelp.dll", "wtsapi32.dll",
+]
+
+# Windows' known DLLs (HKLM\...\Session Manager\KnownDLLs) and the two it
+# always takes from the system: never searched beside the program.
+KNOWN_DLLS = {
+    "advapi32.dll", "clbcatq.dll", "combase.dll", "comdlg32.dll", "coml2.dll", "difxapi.dll",
+    "gdi32.dll", "gdiplus.dll", "imagehlp.dll", "imm32.dll", "kernel32.dll", "msctf.dll",
+    "msvcrt.dll", "normaliz.dll", "nsi.dll", "ole32.dll", "oleaut32.dll", "psapi.dll",
+    "rpcrt4.dll", "sechost.dll", "setupapi.dll", "shcore.dll", "shell32.dll", "shlwapi.dll",
+    "user32.dll", "wldap32.dll", "ws2_32.dll", "ntdll.dll", "kernelbase.dll",
+}
+
+# Loaded on first use, after the entry has restricted the search.
+DELAY_LOADED = ["version.dll", "wininet.dll", "wintrust.dll", "crypt32.dll"]
+
+LOOKUP = re.compile(r'^([0-9a-f]{4}):[0-9a-f]{4}:trace:module:load_dll looking for L"([^"]+)" in (.*)$')
+
+
+def import_table(path):
+    """objdump -p of a program: the text, and the DLL names it imports."""
+    r = subprocess.run([hardening.cfg()["objdump"], "-p", path], capture_output=True, text=True,
+                       timeout=60, check=True)
+    names = [line.split("DLL Name:")[1].strip() for line in r.stdout.splitlines() if "DLL Name:" in line]
+    return r.stdout, names
+
+
+def import_section(text):
+    """The import part of objdump's output, for the test log."""
+    lines = text.splitlines()
+    start = next((i for i, l in enumerate(lines) if l.startswith("The Import Tables")), 0)
+    end = next((i for i in range(start + 1, len(lines)) if lines[i].startswith(("The ", "PE File"))),
+               len(lines))
+    return "\n".join(lines[start:end])
+
+
+def delay_names_in_image(path):
+    """The delay-loaded DLL names the image carries (its delay-import records
+    name them; binutils leaves the directory entry empty, so objdump cannot
+    list them)."""
+    data = hardening.read(path).lower()
+    return [n for n in DELAY_LOADED if n.encode() in data]
+
+
+def lookups(trace, app_dir_win):
+    """From Wine's +pid,+module trace of one program run: the names its loader
+    searched for in the program's own process, split into those searched with
+    the unrestricted default path (beside the program first) and those
+    searched with a restricted one."""
+    main_pid = None
+    unrestricted, restricted = set(), {}
+    app = app_dir_win.lower()
+    for line in trace.splitlines():
+        m = LOOKUP.match(line)
+        if not m:
+            continue
+        pid, name, where = m.groups()
+        if main_pid is None:
+            main_pid = pid
+        if pid != main_pid:
+            continue  # the installer stand-in or the browser, not the program
+        name = name.replace("\\\\", "\\").split("\\")[-1].lower()
+        if where == "(null)" or where.lower().startswith('l"' + app.replace("\\", "\\\\")):
+            unrestricted.add(name)
+        else:
+            restricted.setdefault(name, where)
+    return unrestricted, restricted
+
+
+class DllPlanting(hardening.Case):
+    SLOT = 0
+
+    def setUp(self):
+        super().setUp()
+        self.app = os.path.join(self.work, "Downloads")
+        self.markers = os.path.join(self.work, "markers")
+        os.makedirs(self.app)
+        os.makedirs(self.markers)
+
+    def place(self, variant, planted):
+        """The program as the user has it: a copy in the folder, beside the
+        planted DLLs."""
+        for name in os.listdir(self.app):
+            os.remove(os.path.join(self.app, name))
+        program = os.path.join(self.app, "QuilletDownloader.exe")
+        shutil.copy(hardening.exe(variant), program)
+        for name in planted:
+            shutil.copy(hardening.exe("plant"), os.path.join(self.app, name))
+        return program
+
+    def overrides(self, planted):
+        names = [n[:-4] if n.endswith(".dll") else n for n in planted]
+        return ";".join(["%s=n,b" % n for n in names] + ["mscoree,mshtml="])
+
+    def run_program(self, program, planted, outcome, debug="-all", name="run"):
+        """One run from the folder: "ok" (the installer runs) or "404" (error
+        box, then Yes to the browser offer). Returns (exit code, output)."""
+        if outcome == "ok":
+            self.server.route("/installer.php", body=hardening.helper_bytes())
+        else:
+            self.server.route("/installer.php", status=404, body="no such installer")
+        self.server.clear()
+        p = self.start_direct(program, name=name, env={
+            "WINEDLLOVERRIDES": self.overrides(planted), "WINEDEBUG": debug,
+            "QD_PLANT_MARKERS": harness.winpath(self.markers)})
+        if outcome == "404":
+            # Only while the program still runs: a planted DLL may have
+            # stopped it before any box.
+            deadline = time.monotonic() + 20
+            while p.proc.poll() is None and time.monotonic() < deadline:
+                if any(b["caption"] == hardening.BOX for b in self.box_driver().boxes()):
+                    self.assertEqual(self.answer(IDOK), "Download Failed: Not Found (404)")
+                    self.answer_exact(hardening.BROWSER_QUESTION, IDYES)
+                    break
+                time.sleep(0.05)
+        code = p.wait(40)
+        out = p.output()
+        p.kill()
+        return code, out
+
+    def marker_names(self):
+        return sorted(n[:-len(".loaded")] for n in os.listdir(self.markers))
+
+    def test_no_dll_is_loaded_from_the_program_folder(self):
+        self.serve(body=b"")
+        text, imports = import_table(hardening.exe("qd_slot0"))
+        print("\nImport table of qd_slot0 (i686-w64-mingw32-objdump -p):\n" + import_section(text))
+        delay = delay_names_in_image(hardening.exe("qd_slot0"))
+        print("delay-loaded (named in the image, not imported): %s" % ", ".join(delay))
+        # Every DLL imported the ordinary way is a known DLL; the others are
+        # delay-loaded.
+        self.assertEqual([n for n in imports if n.lower() not in KNOWN_DLLS], [], imports)
+        self.assertEqual(sorted(delay), sorted(DELAY_LOADED))
+        _, unhardened_imports = import_table(hardening.exe("qd_unhardened"))
+        print("imports of qd_unhardened: %s" % ", ".join(unhardened_imports))
+        self.assertTrue({"wininet.dll", "version.dll"} <= {n.lower() for n in unhardened_imports})
+
+        # Calibration: nothing planted, Wine's loader traced.
+        program = self.place("qd_slot0", [])
+        app_win = harness.winpath(self.app)
+        unrestricted, restricted = set(), {}
+        for outcome in ("ok", "404"):
+            code, trace = self.run_program(program, [], outcome, debug="+pid,+module", name="trace-" + outcome)
+            self.assertEqual(code, 0, "traced %s run" % outcome)
+            u, r = lookups(trace, app_win)
+            self.assertTrue(u and r, "no loader trace in the %s run" % outcome)
+            unrestricted |= u
+            for k, v in r.items():
+                restricted.setdefault(k, v)
+        # The program's own first load of wininet went to the system folder.
+        self.assertIn("wininet.dll", restricted, "the program's wininet load was not seen")
+        self.assertNotIn("wininet.dll", unrestricted)
+        self.assertTrue(restricted["wininet.dll"].lower().startswith('l"c:\\\\windows\\\\system32'),
+                        restricted["wininet.dll"])
+        wines_own = sorted(n for n in CANDIDATES if n in unrestricted)
+        planted = [n for n in CANDIDATES if n not in unrestricted]
+        print("not planted, Wine's own loader resolves them beside the program: %s" % ", ".join(wines_own))
+        print("planted, native-first: %s" % ", ".join(planted))
+        self.assertIn("wininet.dll", planted)
+        self.assertGreaterEqual(len(planted), 20)
+
+        program = self.place("qd_slot0", planted)
+        for outcome in ("ok", "404"):
+            with self.subTest(outcome):
+                for name in os.listdir(self.markers):
+                    os.remove(os.path.join(self.markers, name))
+                if os.path.exists(self.record):
+                    os.remove(self.record)
+                code, out = self.run_program(program, planted, outcome, name="planted-" + outcome)
+                self.assertEqual(self.marker_names(), [], "planted DLLs were loaded (%s run)" % outcome)
+                self.assertEqual(code, 0, out)
+                self.assertEqual(len(self.downloads()), 1)
+                if outcome == "ok":
+                    runs = self.installer_runs()
+                    self.assertEqual(len(runs), 1, runs)
+                    self.assertEqual(runs[0]["exit"], 0)
+                else:
+                    self.assertEqual(self.installer_runs(), [])
+                    self.assertTrue(self.browser_opened(), "the browser was not offered the address")
+
+        # The control: the same folder, the variant without the defence.
+        for name in os.listdir(self.markers):
+            os.remove(os.path.join(self.markers, name))
+        program = self.place("qd_unhardened", planted)
+        code, out = self.run_program(program, planted, "ok", name="unhardened")
+        markers = self.marker_names()
+        print("qd_unhardened: exit %s, planted DLLs loaded: %s" % (code, ", ".join(markers)))
+        own = {n.lower() for n in unhardened_imports} & set(planted)
+        self.assertTrue(own & {m.lower() for m in markers},
+                        "none of %s was loaded from the folder" % sorted(own))
+        self.assertEqual(self.downloads(), [], "the unhardened program should not have got this far")
+
+
+if __name__ == "__main__":
+    hardening.main()

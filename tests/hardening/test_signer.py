@@ -1,0 +1,228 @@
+#!/usr/bin/env python3
+"""The opt-in signer check (variant qd_signed_slot0, signer QD_TEST_SIGNER).
+
+The installer stand-in is signed with osslsigncode by code-signing leaves
+issued here under the test CA the prefix trusts (tests/e2e/pki: ca.pem and
+ca.key). A file signed by the expected signer is run; an unsigned one, one
+signed by another subject, one altered after signing, and a signed one whose
+end the connection cut off (no Content-Length, so the client reports a normal
+end) are refused: the file is deleted, never run, and the user reads
+"Download Failed: The downloaded installer is not signed by <signer>" with the
+browser offer.
+
+Wine's WinVerifyTrust does not check the chain's trust or the certificate's
+purpose: a self-signed certificate, or a leaf of an untrusted CA, with the
+expected name passes (0 where Windows gives CERT_E_UNTRUSTEDROOT 0x800B0109),
+and so does a leaf without the code-signing usage (Windows:
+CERT_E_WRONG_USAGE 0x800B0110). tools/trustprobe shows it, file by file;
+those two cases are expected failures here, and become unexpected successes
+(a failing run) once the platform tells them apart.
+"""
+import os
+import shutil
+import struct
+import subprocess
+import tempfile
+import unittest
+
+import hardening
+from hardening import IDNO, harness
+
+SIZE = 300000            # the served installer, padded
+CUT = 200000             # where the connection ends in the truncation case
+
+CODE_SIGNING = """\
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature
+extendedKeyUsage = codeSigning
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
+"""
+SERVER_ONLY = CODE_SIGNING.replace("codeSigning", "serverAuth")
+
+TRUST_E_NOSIGNATURE = 0x800B0100
+TRUST_E_BAD_DIGEST = 0x80096010
+
+
+def run(argv):
+    r = subprocess.run(argv, capture_output=True, text=True, timeout=60)
+    if r.returncode != 0:
+        raise AssertionError("%s failed:\n%s%s" % (" ".join(argv), r.stdout, r.stderr))
+    return r.stdout
+
+
+def first_section_offset(data):
+    """File offset of the first section's raw data (the code)."""
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    optional = struct.unpack_from("<H", data, pe + 20)[0]
+    return struct.unpack_from("<I", data, pe + 24 + optional + 20)[0]
+
+
+class Pki:
+    """Code-signing leaves and signed installers, in a folder of their own."""
+
+    def __init__(self, folder):
+        c = hardening.cfg()
+        self.folder = folder
+        self.openssl = c["openssl"]
+        self.signcode = c["osslsigncode"]
+        self.ca_pem = os.path.join(c["pki"], "ca.pem")
+        self.ca_key = os.path.join(c["pki"], "ca.key")
+        if not os.path.isfile(self.ca_key):
+            raise AssertionError("the test CA's key %s is missing (tests/e2e/pki.py keeps it)" % self.ca_key)
+
+    def path(self, name):
+        return os.path.join(self.folder, name)
+
+    def leaf(self, name, cn, ext=CODE_SIGNING):
+        key, csr, pem, extfile = (self.path(name + s) for s in (".key", ".csr", ".pem", ".ext"))
+        with open(extfile, "w") as f:
+            f.write(ext)
+        run([self.openssl, "req", "-newkey", "rsa:2048", "-nodes", "-sha256", "-keyout", key,
+             "-out", csr, "-subj", "/CN=" + cn])
+        run([self.openssl, "x509", "-req", "-in", csr, "-CA", self.ca_pem, "-CAkey", self.ca_key,
+             "-set_serial", str(int.from_bytes(os.urandom(8), "big")), "-days", "30", "-sha256",
+             "-extfile", extfile, "-out", pem])
+        with open(self.path(name + "-chain.pem"), "w") as chain:
+            chain.write(open(pem).read() + open(self.ca_pem).read())
+        return name
+
+    def self_signed(self, name, cn):
+        run([self.openssl, "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256",
+             "-keyout", self.path(name + ".key"), "-out", self.path(name + ".pem"), "-days", "30",
+             "-subj", "/CN=" + cn, "-addext", "extendedKeyUsage=codeSigning"])
+        shutil.copy(self.path(name + ".pem"), self.path(name + "-chain.pem"))
+        return name
+
+    def sign(self, signer, unsigned, out):
+        if os.path.exists(out):
+            os.remove(out)
+        run([self.signcode, "sign", "-certs", self.path(signer + "-chain.pem"),
+             "-key", self.path(signer + ".key"), "-h", "sha256", "-n", "Quillet",
+             "-in", unsigned, "-out", out])
+        return out
+
+
+class SignerCheck(hardening.Case):
+    SLOT = 0
+    SIGNER = hardening.cfg()["signer"]
+    REFUSED = "Download Failed: The downloaded installer is not signed by " + SIGNER
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        if not hardening.cfg()["osslsigncode"]:
+            raise AssertionError("osslsigncode is needed to sign the test installers (apt-get install osslsigncode)")
+        os.makedirs(hardening.cfg()["work"], exist_ok=True)
+        cls._dir = tempfile.TemporaryDirectory(prefix="signing-", dir=hardening.cfg()["work"])
+        pki = cls.pki = Pki(cls._dir.name)
+        unsigned = pki.path("unsigned.exe")
+        with open(unsigned, "wb") as f:
+            f.write(hardening.padded(hardening.helper_bytes(), SIZE))
+        files = {"unsigned": unsigned}
+        files["good"] = pki.sign(pki.leaf("good", cls.SIGNER), unsigned, pki.path("good.exe"))
+        files["other"] = pki.sign(pki.leaf("other", "Another Publisher"), unsigned, pki.path("other.exe"))
+        data = bytearray(hardening.read(files["good"]))
+        data[first_section_offset(data) + 0x100] ^= 0x01
+        files["altered"] = pki.path("altered.exe")
+        with open(files["altered"], "wb") as f:
+            f.write(data)
+        files["self_signed"] = pki.sign(pki.self_signed("self", cls.SIGNER), unsigned, pki.path("self.exe"))
+        files["not_for_code"] = pki.sign(pki.leaf("server", cls.SIGNER, SERVER_ONLY), unsigned,
+                                         pki.path("not-for-code.exe"))
+        cls.files = files
+
+    @classmethod
+    def tearDownClass(cls):
+        cls._dir.cleanup()
+
+    # -- what the platform says ---------------------------------------------------
+
+    _probe = None
+
+    def probe(self):
+        """tools/trustprobe over every file once: {name: {wvt, signer, chain, verdict}}."""
+        cls = type(self)
+        if cls._probe is None:
+            names = sorted(self.files)
+            r = harness.run_wine(hardening.exe("trustprobe"),
+                                 [self.SIGNER] + [harness.winpath(self.files[n]) for n in names], timeout=60)
+            print("\ntrustprobe (WinVerifyTrust, WINTRUST_ACTION_GENERIC_VERIFY_V2, no UI):")
+            print(r.out)
+            self.assertEqual(r.rc, 0, r)
+            lines = r.lines
+            self.assertEqual(len(lines), len(names), r)
+            cls._probe = {}
+            for name, line in zip(names, lines):
+                fields = dict(f.split("=", 1) for f in line.split("\t")[1:] if "=" in f)
+                fields["wvt"] = int(fields["wvt"], 16)
+                cls._probe[name] = fields
+        return cls._probe
+
+    def test_platform_tells_apart_missing_and_broken_signatures(self):
+        p = self.probe()
+        self.assertEqual((p["good"]["wvt"], p["good"]["signer"], p["good"]["verdict"]),
+                         (0, self.SIGNER, "accepted"))
+        self.assertEqual((p["unsigned"]["wvt"], p["unsigned"]["verdict"]), (TRUST_E_NOSIGNATURE, "refused"))
+        self.assertEqual((p["altered"]["wvt"], p["altered"]["verdict"]), (TRUST_E_BAD_DIGEST, "refused"))
+        # A valid signature of someone else: only the name tells it apart.
+        self.assertEqual((p["other"]["wvt"], p["other"]["signer"], p["other"]["verdict"]),
+                         (0, "Another Publisher", "refused"))
+
+    @unittest.expectedFailure
+    def test_platform_refuses_an_untrusted_root(self):
+        # Wine: wvt=0 although the signer's chain reports
+        # CERT_TRUST_IS_UNTRUSTED_ROOT (chain=0x20). Windows: 0x800B0109.
+        self.assertEqual(self.probe()["self_signed"]["verdict"], "refused")
+
+    @unittest.expectedFailure
+    def test_platform_refuses_a_certificate_not_for_code_signing(self):
+        # Wine: wvt=0 for a serverAuth-only leaf. Windows: 0x800B0110.
+        self.assertEqual(self.probe()["not_for_code"]["verdict"], "refused")
+
+    # -- what the user sees -------------------------------------------------------
+
+    def download(self, name, **route):
+        self.serve(body=hardening.read(self.files[name]), **route)
+        self.launch(hardening.exe("qd_signed_slot0"))
+
+    def assert_refused(self):
+        text = self.answer_failure(browser=IDNO)
+        self.assertEqual(text, self.REFUSED)
+        self.wait_exit()
+        self.assertEqual(self.installer_runs(), [], "a refused installer ran")
+        self.assertFalse(os.path.exists(self.temp_file), "the refused file was left in the temporary folder")
+        self.assertEqual(self.browser_opened(), [])
+
+    def test_signed_by_the_expected_signer_is_run(self):
+        self.download("good")
+        self.wait_exit(30000)
+        runs = self.installer_runs()
+        self.assertEqual(len(runs), 1, runs)
+        self.assertEqual(runs[0]["path"].lower(), harness.winpath(self.temp_file).lower())
+        self.assertEqual(runs[0]["exit"], 0)
+        self.assertEqual(self.program_boxes(), [])
+        self.assertFalse(os.path.exists(self.temp_file))
+
+    def test_unsigned_is_refused(self):
+        self.download("unsigned")
+        self.assert_refused()
+
+    def test_signed_by_another_subject_is_refused(self):
+        self.download("other")
+        self.assert_refused()
+
+    def test_altered_after_signing_is_refused(self):
+        self.download("altered")
+        self.assert_refused()
+
+    def test_cut_off_without_length_is_refused(self):
+        # The client reports the early close as a normal end (no length to
+        # compare with); only the signature shows the file is not whole.
+        self.download("good", content_length=None, cut_after=CUT)
+        self.assert_refused()
+        self.assertEqual(self.downloads()[0]["outcome"], "cut")
+
+
+if __name__ == "__main__":
+    hardening.main()
