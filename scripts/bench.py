@@ -49,6 +49,7 @@ EXES = {
     "enginebench": os.path.join(PERF, "enginebench.exe"),
     "inetloop": os.path.join(PERF, "inetloop.exe"),
     "idle": os.path.join(PERF, "idle.exe"),
+    "memwatch": os.path.join(PERF, "memwatch.exe"),
     "qd_bench": os.path.join(BUILD, "tests", "qd_bench.exe"),
     "fakeinstaller": os.path.join(BUILD, "tests", "e2e", "fakeinstaller.exe"),
     "certinstall": os.path.join(BUILD, "tests", "e2e", "certinstall.exe"),
@@ -56,6 +57,7 @@ EXES = {
 }
 INSTALLER_NAME = "Quillet_2024_Setup.exe"
 PROGRAM_PATH = "/installer.php?serial=quill&year=2024"
+INTERNET_FLAG_NO_CACHE_WRITE = 0x04000000
 JOB_SLEEP_MS = 500  # the download job's pause after the download, by design
 MiB = 1 << 20
 GiB = 1 << 30
@@ -113,6 +115,26 @@ def memory(pid):
     return out
 
 
+def find_process(name, exclude):
+    """A live process of this benchmark's prefix whose program (argv[0], which
+    Wine sets to the Windows path) is `name`."""
+    want = ("WINEPREFIX=" + PREFIX).encode()
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit() or int(pid) in exclude:
+            continue
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                argv0 = f.read().split(b"\0")[0].replace(b"\\", b"/")
+                if not argv0.lower().endswith(b"/" + name.lower().encode()):
+                    continue
+            with open("/proc/%s/environ" % pid, "rb") as f:
+                if want in f.read().split(b"\0"):
+                    return int(pid)
+        except OSError:
+            continue
+    return None
+
+
 def prefix_processes(exclude):
     """Live processes of this benchmark's prefix (by WINEPREFIX), but `exclude`."""
     found = {}
@@ -138,7 +160,7 @@ class Run:
     processes' CPU during it, memory samples, and when a watched file appeared."""
 
     def __init__(self, argv, env, timeout, watch=None, sample_memory=False, log=None,
-                 wineserver=None):
+                 wineserver=None, memory_of=None):
         self.argv = argv
         self.watch = watch
         self.timed_out = False
@@ -154,6 +176,7 @@ class Run:
         deadline = self.start + timeout
         next_sample = self.start
         status = rusage = None
+        sampled = None if memory_of else proc.pid
         while True:
             pid, status, rusage = os.wait4(proc.pid, os.WNOHANG)
             now = time.monotonic()
@@ -163,12 +186,16 @@ class Run:
             if watch and self.watch_seen is None and os.path.exists(watch):
                 self.watch_seen = now
             if sample_memory and now >= next_sample:
-                m = memory(proc.pid)
+                next_sample = now + 0.01
+                if sampled is None:
+                    sampled = find_process(memory_of, exclude={proc.pid})
+                m = memory(sampled) if sampled else None
+                if m is None and memory_of:
+                    sampled = None  # not there yet, or gone: look again
                 if m:
                     self.samples += 1
                     for k, v in m.items():
                         self.peak[k] = max(v, self.peak.get(k, 0))
-                next_sample = now + 0.01
             if now > deadline and not self.timed_out:
                 self.timed_out = True
                 say("time limit of %ds reached, stopping %s" % (timeout, os.path.basename(argv[-1])))
@@ -423,11 +450,12 @@ class Bench:
         if os.path.exists(report):
             os.remove(report)
         argv = ["wine", exe] + list(args)
-        if exe in (EXES["inetloop"], EXES["enginebench"]):
+        reporting = exe in (EXES["inetloop"], EXES["enginebench"], EXES["memwatch"])
+        if reporting:
             argv[2:2] = ["--report", winpath(report)]
         run = Run(argv, self.env(), timeout, wineserver=self.wineserver.pid,
                   log=os.path.join(self.logs, tag + ".log"), **kw)
-        run.report = read_report(report) if exe in (EXES["inetloop"], EXES["enginebench"]) else None
+        run.report = read_report(report) if reporting else None
         run.name = name
         return run
 
@@ -440,14 +468,18 @@ class Bench:
 # -- the phases ----------------------------------------------------------------
 
 def phase_throughput(b, body, runs):
-    """(a) engine, (b) bare loop 4 KiB, (c) bare loop 64 KiB, (d) curl; plus an
-    empty body through each Wine tool for what start-up and TLS cost alone."""
+    """(a) engine, (b) bare loop 4 KiB, (c) bare loop 64 KiB, (d) curl, (e) the
+    bare loop without WinInet's cache copy; plus an empty body through each
+    Wine tool for what start-up and TLS cost alone."""
     b.start_server({"/body": {"body_size": body}, "/empty": {"body_size": 0}})
     out_file = b.installer_unix()
     variants = [
         ("a", "engine (enginebench, 4 KiB)", EXES["enginebench"], []),
         ("b", "bare WinInet loop, 4 KiB", EXES["inetloop"], ["--block", "4096"]),
         ("c", "bare WinInet loop, 64 KiB", EXES["inetloop"], ["--block", "65536"]),
+        # What WinInet's own copy of the body into its URL cache costs.
+        ("e", "bare loop, 4 KiB, + NO_CACHE_WRITE", EXES["inetloop"],
+         ["--block", "4096", "--flags", "%x" % (0xC0A00 | INTERNET_FLAG_NO_CACHE_WRITE)]),
     ]
     timeout = max(120, body // MiB)
     results = {k: [] for k, *_ in variants}
@@ -525,16 +557,20 @@ def phase_whole(b, body_path, body, runs):
 
 
 def phase_memory(b, sizes, runs):
+    """The program's peak memory, two ways at once: memwatch.exe starts it and
+    samples GetProcessMemoryInfo (what a Windows tool would show), and this
+    script samples the program's /proc/<pid>/status."""
     results = {}
     for size, path in sizes:
         b.start_server({"/installer.php": {"body_file": path}})
         peaks = []
         for round_ in range(runs):
             b.clean_outputs()
-            r = b.wine_run("program", EXES["qd_bench"], [], max(120, 2 * size // MiB),
-                           "mem-%d-%d" % (size // MiB, round_), watch=b.record, sample_memory=True)
-            if r.rc != 0 or r.watch_seen is None:
-                raise SystemExit("memory run (%d MiB) failed: rc %s" % (size // MiB, r.rc))
+            r = b.wine_run("program", EXES["memwatch"], [EXES["qd_bench"]], max(120, 2 * size // MiB),
+                           "mem-%d-%d" % (size // MiB, round_), watch=b.record, sample_memory=True,
+                           memory_of="qd_bench.exe")
+            if r.rc != 0 or r.watch_seen is None or not r.report["ok"] or r.report.get("exit") != 0:
+                raise SystemExit("memory run (%d MiB) failed: rc %s, %s" % (size // MiB, r.rc, r.report["line"]))
             peaks.append(r)
         results[size] = peaks
         say("memory, %s body done" % human(size))
@@ -649,46 +685,53 @@ def report(args, info, tp, whole, mem, size_info, out_dir):
     add("Machine: %d cores, %s, %s, kernel %s" % (info["nproc"], info["cpu"], info["wine"], info["kernel"]))
     add("Load average before: %.2f %.2f %.2f; after: %.2f %.2f %.2f; busy before: %s" % (
         *info["load"], *info["load_after"], ", ".join(info["busy"]) or "none"))
-    add("Medians of %d runs (after one warm-up round)%s." % (args.runs, " -- QUICK RUN" if args.quick else ""))
+    add("Medians of %d runs after one warm-up round (memory: %d runs)%s." % (
+        args.runs, args.mem_runs, " -- QUICK RUN" if args.quick else ""))
     add("")
     add("1. Throughput, %s body. MiB/s (body): from the first block to the last read; MiB/s (request):"
         " from creating the file, so with connection and TLS set-up. CPU: the wine process (rusage at"
         " exit) + wineserver (/proc stat delta); net: less the same tool's run on an empty body" % human(body))
     add("")
-    add("| variant | MiB/s (body) | MiB/s (request) | wine CPU s | wineserver CPU s | CPU s per GiB"
+    add("| variant | MiB/s (body) | range | MiB/s (request) | wine CPU s | wineserver CPU s | CPU s per GiB"
         " | net CPU s per GiB |")
-    add("|---|---:|---:|---:|---:|---:|---:|")
-    rate, whole_rate, cpu_gib, net_gib = {}, {}, {}, {}
+    add("|---|---:|---:|---:|---:|---:|---:|---:|")
+    rate, whole_rate, cpu_gib, net_gib, rows = {}, {}, {}, {}, {}
     for key, label, *_ in variants:
         rs = results[key]
-        rate[key] = median([body / MiB / ((r.report["transfer_ms"] - r.report["first_ms"]) / 1000) for r in rs])
+        rates = [body / MiB / ((r.report["transfer_ms"] - r.report["first_ms"]) / 1000) for r in rs]
+        rate[key] = median(rates)
         whole_rate[key] = median([body / MiB / (r.report["transfer_ms"] / 1000) for r in rs])
         e_cpu = median([e.cpu + e.wineserver_cpu for e in empty[key]]) or 0.0
         cpu_gib[key] = median([(r.cpu + r.wineserver_cpu) / (body / GiB) for r in rs])
         net_gib[key] = median([(r.cpu + r.wineserver_cpu - e_cpu) / (body / GiB) for r in rs])
-        add("| (%s) %s | %s | %s | %s | %s | %s | %s |" % (
-            key, label, fmt(rate[key]), fmt(whole_rate[key]), fmt(median([r.cpu for r in rs]), "%.2f"),
-            fmt(median([r.wineserver_cpu for r in rs]), "%.2f"), fmt(cpu_gib[key], "%.2f"),
-            fmt(net_gib[key], "%.2f")))
-    rate["d"] = median([body / MiB / (r["time"] - r["first"]) for r in results["d"]])
+        rows[key] = "| (%s) %s | %s | %.0f-%.0f | %s | %s | %s | %s | %s |" % (
+            key, label, fmt(rate[key]), min(rates), max(rates), fmt(whole_rate[key]),
+            fmt(median([r.cpu for r in rs]), "%.2f"), fmt(median([r.wineserver_cpu for r in rs]), "%.2f"),
+            fmt(cpu_gib[key], "%.2f"), fmt(net_gib[key], "%.2f"))
+    rates = [body / MiB / (r["time"] - r["first"]) for r in results["d"]]
+    rate["d"] = median(rates)
     whole_rate["d"] = median([body / MiB / r["time"] for r in results["d"]])
     cpu_gib["d"] = median([c / (body / GiB) for c in results["curl_cpu"]]) if results["curl_cpu"] else None
-    add("| (d) curl on the host | %s | %s | %s | - | %s | - |" % (
-        fmt(rate["d"]), fmt(whole_rate["d"]), fmt(median(results["curl_cpu"]), "%.2f"), fmt(cpu_gib["d"], "%.2f")))
+    rows["d"] = "| (d) curl on the host | %s | %.0f-%.0f | %s | %s | - | %s | - |" % (
+        fmt(rate["d"]), min(rates), max(rates), fmt(whole_rate["d"]), fmt(median(results["curl_cpu"]), "%.2f"),
+        fmt(cpu_gib["d"], "%.2f"))
+    for key in sorted(rows):
+        add(rows[key])
     add("")
     ab = rate["a"] / rate["b"]
-    add("(a)/(b) = %.3f (target >= 0.95: %s); (a)/(d) = %.3f; (c)/(b) = %.3f; by request time (a)/(b) = %.3f;"
-        " net CPU per GiB (a)/(b) = %.3f" % (
+    add("(a)/(b) = %.3f (target >= 0.95: %s); (a)/(d) = %.3f; (c)/(b) = %.3f; (e)/(b) = %.3f;"
+        " by request time (a)/(b) = %.3f; net CPU per GiB (a)/(b) = %.3f, (e)/(b) = %.3f" % (
             ab, "met" if ab >= 0.95 else "MISSED", rate["a"] / rate["d"], rate["c"] / rate["b"],
-            whole_rate["a"] / whole_rate["b"], net_gib["a"] / net_gib["b"]))
+            rate["e"] / rate["b"], whole_rate["a"] / whole_rate["b"], net_gib["a"] / net_gib["b"],
+            net_gib["e"] / net_gib["b"]))
     add("")
 
     add("2. Whole program under Xvfb (qd_bench), %s installer: process start until the installer"
         " starts (its record file appears)" % human(args.whole_body))
     add("")
-    add("| run | start -> request s | request -> installer s | start -> installer s |"
+    add("| run | start -> request s | request -> installer s | start -> installer s | range |"
         " same, less the job's %d ms pause | start -> exit s |" % JOB_SLEEP_MS)
-    add("|---|---:|---:|---:|---:|---:|")
+    add("|---|---:|---:|---:|---:|---:|---:|")
     w = {}
     for key, label in (("program", "whole program"), ("bare", "bare loop (b) + ShellExecuteExA")):
         rs = whole[key]
@@ -696,8 +739,9 @@ def report(args, info, tp, whole, mem, size_info, out_dir):
         inst = median([r.watch_seen - r.start for r in rs])
         less = inst - JOB_SLEEP_MS / 1000 if key == "program" else inst
         w[key] = (req, inst, less)
-        add("| %s | %.3f | %.3f | %.3f | %s | %.3f |" % (
-            label, req, median([r.watch_seen - r.request_at for r in rs]), inst,
+        spans = [r.watch_seen - r.start for r in rs]
+        add("| %s | %.3f | %.3f | %.3f | %.3f-%.3f | %s | %.3f |" % (
+            label, req, median([r.watch_seen - r.request_at for r in rs]), inst, min(spans), max(spans),
             "%.3f" % less if key == "program" else "-", median([r.wall for r in rs])))
     wall_ratio = w["program"][2] / w["bare"][1]
     add("")
@@ -705,18 +749,19 @@ def report(args, info, tp, whole, mem, size_info, out_dir):
         w["program"][1] / w["bare"][1], wall_ratio, "met" if wall_ratio <= 1.03 else "MISSED"))
     add("")
 
-    add("3. Peak memory of the whole program (sampled every 10 ms from /proc/<pid>/status; RssAnon is"
-        " the private part)")
+    add("3. Peak memory of the whole program. Windows view: memwatch.exe samples GetProcessMemoryInfo"
+        " every 10 ms (Wine leaves PrivateUsage 0 and reports the private bytes as PagefileUsage, which it"
+        " takes from RssAnon + VmSwap). Host view: /proc/<pid>/status of the same process, every 10 ms")
     add("")
-    add("| body | peak RssAnon MiB | peak VmRSS MiB | VmHWM MiB | samples |")
-    add("|---|---:|---:|---:|---:|")
+    add("| body | peak private bytes MiB | peak working set MiB | RssAnon MiB | VmHWM MiB | samples |")
+    add("|---|---:|---:|---:|---:|---:|")
     peaks = {}
     for size, rs in sorted(mem.items()):
-        peaks[size] = median([r.peak.get("RssAnon") for r in rs])
-        add("| %s | %.2f | %.2f | %.2f | %d |" % (human(size), peaks[size] / MiB,
-                                                  median([r.peak.get("VmRSS") for r in rs]) / MiB,
-                                                  median([r.peak.get("VmHWM") for r in rs]) / MiB,
-                                                  median([r.samples for r in rs])))
+        peaks[size] = median([r.report["peak_private"] for r in rs])
+        add("| %s | %.2f | %.2f | %.2f | %.2f | %d |" % (
+            human(size), peaks[size] / MiB, median([r.report["peak_working_set"] for r in rs]) / MiB,
+            median([r.peak.get("RssAnon", 0) for r in rs]) / MiB,
+            median([r.peak.get("VmHWM", 0) for r in rs]) / MiB, median([r.report["samples"] for r in rs])))
     small, large = min(peaks), max(peaks)
     growth = (peaks[large] - peaks[small]) / MiB
     add("")
@@ -760,12 +805,13 @@ def raw(results):
 def main():
     p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     p.add_argument("--quick", action="store_true", help="2 runs and smaller bodies, to try the harness")
-    p.add_argument("--runs", type=int, help="measured runs per figure (default 5, quick 2)")
+    p.add_argument("--runs", type=int, help="measured runs per figure (default 7, quick 2)")
     a = p.parse_args()
-    a.runs = a.runs or (2 if a.quick else 5)
+    a.runs = a.runs or (2 if a.quick else 7)
+    a.mem_runs = 1 if a.quick else 3
     a.body = (64 if a.quick else 256) * MiB
     a.whole_body = (32 if a.quick else 64) * MiB
-    mem_sizes = [16 * MiB, (256 * MiB) if a.quick else GiB]
+    mem_sizes = [16 * MiB, 128 * MiB] if a.quick else [16 * MiB, 256 * MiB, GiB]
     for name, path in EXES.items():
         if not os.path.isfile(path):
             raise SystemExit("missing %s (%s): run scripts/bench.sh, which builds it" % (name, path))
@@ -778,7 +824,7 @@ def main():
         tp = phase_throughput(b, a.body, a.runs)
         tp[1]["curl_cpu"] = curl_cpu(b, a.body, a.runs)
         whole = phase_whole(b, padded_installer(a.whole_body), a.whole_body, a.runs)
-        mem = phase_memory(b, [(s, padded_installer(s)) for s in mem_sizes], max(2, a.runs - 2))
+        mem = phase_memory(b, [(s, padded_installer(s)) for s in mem_sizes], a.mem_runs)
     dlls, delayed, functions = imports_of(EXES["release"])
     size_info = {"size": os.path.getsize(EXES["release"]), "imports": dlls, "delayed": delayed,
                  "functions": functions,

@@ -3,9 +3,10 @@
 // flags (12) and 40-byte INTERNET_BUFFERSA, blocks of a chosen size written
 // straight to a file. No status callback, no progress, nothing else.
 //
-// inetloop [--block N] [--out SPEC] [--agent TEXT] [--callback] [--run]
-//          [--report FILE] <url>
+// inetloop [--block N] [--flags HEX] [--out SPEC] [--agent TEXT] [--callback]
+//          [--run] [--report FILE] <url>
 //   --block N     bytes per read (default 4096)
+//   --flags HEX   InternetOpenUrlA flags instead of 0xC0A00 (to try others)
 //   --out SPEC    file to write; "temp:NAME" is NAME in %TEMP%
 //                 (default temp:Quillet_2024_Setup.exe, the installer's name)
 //   --callback    register a status callback that only counts notices
@@ -23,7 +24,7 @@
 
 namespace {
 
-const DWORD OpenUrlFlags = 0xC0A00;  // no cookies, no auth, resynchronize, no UI
+const DWORD EngineOpenUrlFlags = 0xC0A00;  // no cookies, no auth, resynchronize, no UI
 const DWORD ReadFlags = 12;          // IRF_SYNC | IRF_NO_WAIT
 static_assert(sizeof(INTERNET_BUFFERSA) == 40, "the 32-bit record");
 
@@ -38,6 +39,7 @@ void CALLBACK CountNotice(HINTERNET, DWORD_PTR, DWORD, LPVOID, DWORD) {
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     const std::vector<std::string> args = bench::Arguments();
     DWORD block = 4096;
+    DWORD openUrlFlags = EngineOpenUrlFlags;
     std::string out = "temp:Quillet_2024_Setup.exe";
     std::string agent = "TovInstaller/1.1";
     std::string report;
@@ -48,6 +50,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         const std::string& a = args[i];
         const bool more = i + 1 < args.size();
         if (a == "--block" && more) block = std::strtoul(args[++i].c_str(), nullptr, 10);
+        else if (a == "--flags" && more) openUrlFlags = std::strtoul(args[++i].c_str(), nullptr, 16);
         else if (a == "--out" && more) out = args[++i];
         else if (a == "--agent" && more) agent = args[++i];
         else if (a == "--report" && more) report = args[++i];
@@ -76,7 +79,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     if (!session) failure = "InternetOpenA " + std::to_string(::GetLastError());
     if (session && callback) ::InternetSetStatusCallback(session, CountNotice);
     if (session) {
-        request = ::InternetOpenUrlA(session, url.c_str(), nullptr, 0, OpenUrlFlags, callback ? 1 : 0);
+        request = ::InternetOpenUrlA(session, url.c_str(), nullptr, 0, openUrlFlags, callback ? 1 : 0);
         if (!request) failure = "InternetOpenUrlA " + std::to_string(::GetLastError());
     }
     tOpen = bench::NowMs();
