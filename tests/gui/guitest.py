@@ -151,12 +151,24 @@ _keeper = None
 
 
 def keep_desktop():
-    """Keeps one Wine process alive for the whole script. When the last one
-    ends, Wine's desktop process quits after a few seconds, and the next
-    program to open a window waits about 10 s for a new one."""
+    """Keeps one Wine process alive for the whole script, and makes sure the
+    desktop is up before the first case. When the last Wine process ends,
+    Wine's desktop process quits a few seconds later, and the next program to
+    open a window may wait about 10 s for a new one, whose start-up then goes
+    on around the program's first windows."""
     global _keeper
     if _keeper is None:
         _keeper = harness.Driver(lifetime=3600)
+        try:
+            _keeper.start("winver.exe")
+            deadline = time.monotonic() + 40
+            while time.monotonic() < deadline:
+                if any(line.endswith("\t1") for line in _keeper.raw("windows")[2]):
+                    time.sleep(0.5)
+                    break
+                time.sleep(0.05)
+        finally:
+            _keeper.cmd("kill")
     return _keeper
 
 
@@ -408,6 +420,13 @@ class GuiTest(unittest.TestCase):
                 probe.close()
         except Exception as e:  # the diagnostics must not hide the failure
             out.append("(driver unavailable: %s)" % e)
+        if d and d.proc.poll() is not None:
+            out.append("the driver ended with %s; its stderr:" % d.proc.returncode)
+            try:
+                d._err.seek(0)
+                out += ["  " + l for l in d._err.read().decode("latin-1").splitlines()[-30:]]
+            except (OSError, ValueError) as e:
+                out.append("  (unreadable: %s)" % e)
         if d:
             out.append("driver transcript:")
             out += ["  " + line for line in d.transcript[-60:]]
