@@ -12,9 +12,12 @@ import os
 import re
 import resource
 import shutil
+import queue
 import signal
 import subprocess
 import sys
+import tempfile
+import threading
 import time
 import unittest
 
@@ -94,27 +97,15 @@ def keep_desktop():
 
 
 class Program:
-    """A Windows program started straight from the host (`wine <exe>`), not
-    through the driver: its environment is then the host's, which is where
-    Wine reads WINEDLLOVERRIDES and WINEDEBUG, and its resource limits and
-    signal dispositions are ours to set. Its output goes to a file."""
+    """A Windows program started straight from the host (`wine <exe>`), with
+    its output in a file: the file holder of hold_file."""
 
-    def __init__(self, argv, env, log, limits=None):
+    def __init__(self, argv, env, log):
         self.log_path = log
         self._log = open(log, "wb")
-
-        def child_setup():
-            for resource_id, value in (limits or {}).items():
-                resource.setrlimit(resource_id, (value, value))
-
-        # Python ignores SIGXFSZ and, with restore_signals, would set it back
-        # to "terminate" in the child; kept ignored, a write beyond a file-size
-        # limit fails like a full disk instead of killing the process.
         self.proc = subprocess.Popen([harness.config().wine] + argv, stdout=self._log,
                                      stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
-                                     env=harness.wine_env(env), start_new_session=True,
-                                     restore_signals=False, preexec_fn=child_setup)
-        self.started = time.monotonic()
+                                     env=harness.wine_env(env), start_new_session=True)
 
     def wait(self, timeout):
         """The exit code, or None if it still runs after `timeout` s."""
@@ -139,6 +130,33 @@ class Program:
         self._log.flush()
         with open(self.log_path, "rb") as f:
             return f.read().decode("latin-1")
+
+
+class HostDriver(harness.Driver):
+    """The GUI driver of tests/e2e, with its own process set up here, for the
+    program it starts inherits it: Wine's messages (WINEDEBUG, set for the
+    program only) go to a file of ours, and resource limits apply. Python
+    ignores SIGXFSZ and would, with restore_signals, let the child die of it;
+    kept ignored, a write beyond a file-size limit fails like a full disk.
+    Otherwise as harness.Driver, whose reader and commands it uses."""
+
+    def __init__(self, env=None, lifetime=120, stderr_path=None, limits=None):
+        def child_setup():
+            for resource_id, value in (limits or {}).items():
+                resource.setrlimit(resource_id, (value, value))
+
+        cfg_e2e = harness.config()
+        self._err = open(stderr_path, "w+b") if stderr_path else tempfile.TemporaryFile()
+        self.proc = subprocess.Popen(
+            [cfg_e2e.wine, cfg_e2e.exes["driver"], "--lifetime", str(int(lifetime * 1000))],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self._err,
+            env=harness.wine_env(env), start_new_session=True,
+            restore_signals=False, preexec_fn=child_setup)
+        self._lines = queue.Queue()
+        self._reader = threading.Thread(target=self._read, daemon=True)
+        self._reader.start()
+        self.transcript = []
+        self.expect_line("ready", 30)
 
 
 class Case(unittest.TestCase):
@@ -166,7 +184,6 @@ class Case(unittest.TestCase):
         self.driver = None
         self.pid = None
         self.dlg = None
-        self.programs = []
         self.helpers = []
 
     def tearDown(self):
@@ -174,7 +191,7 @@ class Case(unittest.TestCase):
             self.diagnose()
         if self.driver:
             self.driver.close()  # ends the program it started if it still runs
-        for p in self.programs + self.helpers:
+        for p in self.helpers:
             p.kill()
         if self.server:
             self.server.stop()
@@ -211,43 +228,35 @@ class Case(unittest.TestCase):
         env.update(extra or {})
         return env
 
-    def launch(self, exe_path, env=None, find=True, lifetime=90):
+    def launch(self, exe_path, env=None, find=True, lifetime=90, driver_env=None, stderr_path=None,
+               limits=None):
         """Starts the program through the driver, as a user would; returns the
-        dialog's window."""
-        self.driver = harness.Driver(env={"QD_BROWSER_LOG": self.browser_log}, lifetime=lifetime)
+        dialog's window. `driver_env` is the host environment of the driver
+        and so of the program (Wine reads WINEDLLOVERRIDES there), `env` the
+        program's Windows environment on top of the case's own."""
+        denv = {"QD_BROWSER_LOG": self.browser_log}
+        denv.update(driver_env or {})
+        self.driver = HostDriver(env=denv, lifetime=lifetime, stderr_path=stderr_path, limits=limits)
         for name, value in self.program_env(env).items():
             self.driver.cmd("setenv", name, value)
+        # start also limits the driver's box commands to this program.
         self.pid = self.driver.start(exe_path)
         if find:
             self.dlg = self.driver.find(DIALOG, DIALOG_MS)
             self.assertIsNotNone(self.dlg, "no window %r within %d ms" % (DIALOG, DIALOG_MS))
         return self.dlg
 
-    def start_direct(self, exe_path, env=None, limits=None, name="program"):
-        """Starts the program from the host (see Program). Wine sets TEMP from
-        the prefix's registry then, so its installer goes to the Wine user's
-        temporary folder; the case clears it of the installer first."""
-        info = harness.prefix_info()
-        self.temp = info["temp_unix"]
-        self.temp_file = os.path.join(self.temp, INSTALLER)
-        if os.path.exists(self.temp_file):
-            os.remove(self.temp_file)
-        env = dict(self.program_env(env))
-        for k in ("TEMP", "TMP"):
-            env.pop(k)
-        p = Program([exe_path], env, os.path.join(self.work, name + ".log"), limits=limits)
-        self.programs.append(p)
-        return p
-
-    def box_driver(self):
-        """A driver for answering boxes of a program it did not start."""
-        if not self.driver:
-            self.driver = harness.Driver(lifetime=120)
-        return self.driver
+    def end_run(self):
+        """Closes the driver (and the program, if it still runs), so that the
+        case can start another run."""
+        if self.driver:
+            self.driver.close()
+            self.driver = None
+        self.dlg = None
 
     def answer(self, button, timeout_ms=BOX_MS, caption=BOX):
         """Answers the next box with this caption; returns its text."""
-        return self.box_driver().answer(caption, "", button, timeout_ms)
+        return self.driver.answer(caption, "", button, timeout_ms)
 
     def answer_exact(self, text, button, timeout_ms=BOX_MS):
         got = self.answer(button, timeout_ms)
@@ -261,18 +270,36 @@ class Case(unittest.TestCase):
         self.answer_exact(BROWSER_QUESTION, browser)
         return text
 
-    def answer_system_box(self, substring, timeout_ms=BOX_MS):
-        """Presses OK on a box the system itself shows (such as Wine's "Bad
-        EXE format"), found by its text, whatever its caption."""
-        d = self.box_driver()
+    def answer_system_box(self, substring, button=IDOK, timeout_ms=BOX_MS):
+        """Presses a button on a box the system itself shows (Wine's "Bad EXE
+        format", the Save As dialog's overwrite question), found by its text,
+        whatever its caption."""
         deadline = time.monotonic() + timeout_ms / 1000.0
         while time.monotonic() < deadline:
-            for b in d.boxes():
-                if substring in b["text"]:
-                    d.answer(b["caption"], substring, IDOK, 5000)
+            for b in self.driver.boxes():
+                if substring in b["text"] and b["caption"] != BOX:
+                    self.driver.answer(b["caption"], substring, button, 5000)
                     return b
             time.sleep(0.05)
-        self.fail("no box with %r within %d ms; boxes: %r" % (substring, timeout_ms, d.boxes()))
+        self.fail("no box with %r within %d ms; boxes: %r" % (substring, timeout_ms, self.program_boxes()))
+
+    def answer_program_box(self, button=IDOK, timeout_ms=BOX_MS):
+        """Answers the program's next box, pressing OK on any box of the
+        system's own that comes first; returns (the program's box text, the
+        system boxes passed)."""
+        passed = []
+        deadline = time.monotonic() + timeout_ms / 1000.0
+        while time.monotonic() < deadline:
+            boxes = self.program_boxes()
+            mine = [b for b in boxes if b["caption"] == BOX]
+            if mine:
+                return self.answer(button, 5000), passed
+            if boxes:
+                self.driver.answer(boxes[0]["caption"], "", IDOK, 5000)
+                passed.append(boxes[0])
+                continue
+            time.sleep(0.05)
+        self.fail("no box of the program within %d ms; passed %r" % (timeout_ms, passed))
 
     def wait_exit(self, timeout_ms=20000):
         """Waits for the driver-started program to end; asserts exit code 0."""
@@ -282,7 +309,8 @@ class Case(unittest.TestCase):
         return code
 
     def program_boxes(self):
-        return [b for b in self.box_driver().boxes() if b["hwnd"] != self.dlg and b["caption"] != DIALOG]
+        """The boxes on screen, the program's dialog not counted."""
+        return [b for b in self.driver.boxes() if b["hwnd"] != self.dlg and b["caption"] != DIALOG]
 
     # -- what the installer and the browser recorded --------------------------------
 
@@ -316,7 +344,7 @@ class Case(unittest.TestCase):
     def hold_file(self, path, ms):
         """Holds a file open with no sharing (tools/helper --hold) until `ms`
         have passed or the case ends; returns once it holds it."""
-        p = Program([exe("helper"), "--hold", harness.winpath(path), str(ms)], {},
+        p = Program([exe("helper"), "--hold", harness.winpath(path), str(ms)], None,
                     os.path.join(self.work, "hold-%d.log" % len(self.helpers)))
         self.helpers.append(p)
         deadline = time.monotonic() + 30
@@ -345,9 +373,6 @@ class Case(unittest.TestCase):
         if d:
             out.append("driver transcript:")
             out += ["  " + line for line in d.transcript[-60:]]
-        for p in self.programs:
-            out.append("output of %s (exit %r):" % (p.log_path, p.proc.poll()))
-            out += ["  " + line for line in p.output().splitlines()[-30:]]
         if self.server:
             out.append("server requests:")
             for e in self.server.requests()[-20:]:

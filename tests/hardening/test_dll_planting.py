@@ -139,29 +139,33 @@ class DllPlanting(hardening.Case):
 
     def run_program(self, program, planted, outcome, debug="-all", name="run"):
         """One run from the folder: "ok" (the installer runs) or "404" (error
-        box, then Yes to the browser offer). Returns (exit code, output)."""
+        box, then Yes to the browser offer). Returns (exit code, Wine's
+        messages)."""
         if outcome == "ok":
             self.server.route("/installer.php", body=hardening.helper_bytes())
         else:
             self.server.route("/installer.php", status=404, body="no such installer")
         self.server.clear()
-        p = self.start_direct(program, name=name, env={
-            "WINEDLLOVERRIDES": self.overrides(planted), "WINEDEBUG": debug,
-            "QD_PLANT_MARKERS": harness.winpath(self.markers)})
+        log = os.path.join(self.work, name + ".log")
+        # WINEDLLOVERRIDES is read from the host environment, so it goes to
+        # the driver's (and so the program's); WINEDEBUG only to the program.
+        self.launch(program, find=False, stderr_path=log,
+                    driver_env={"WINEDLLOVERRIDES": self.overrides(planted)},
+                    env={"WINEDEBUG": debug, "QD_PLANT_MARKERS": harness.winpath(self.markers)})
         if outcome == "404":
             # Only while the program still runs: a planted DLL may have
             # stopped it before any box.
             deadline = time.monotonic() + 20
-            while p.proc.poll() is None and time.monotonic() < deadline:
-                if any(b["caption"] == hardening.BOX for b in self.box_driver().boxes()):
+            while self.driver.raw("exitcode", allow_err=True)[0] == "err" and time.monotonic() < deadline:
+                if any(b["caption"] == hardening.BOX for b in self.program_boxes()):
                     self.assertEqual(self.answer(IDOK), "Download Failed: Not Found (404)")
                     self.answer_exact(hardening.BROWSER_QUESTION, IDYES)
                     break
                 time.sleep(0.05)
-        code = p.wait(40)
-        out = p.output()
-        p.kill()
-        return code, out
+        code = self.driver.wait(40000)
+        self.end_run()
+        with open(log, "rb") as f:
+            return code, f.read().decode("latin-1")
 
     def marker_names(self):
         return sorted(n[:-len(".loaded")] for n in os.listdir(self.markers))

@@ -3,15 +3,21 @@
 // uses, so a test can see that both come back once a round is over.
 //
 //   soak --rounds N --out <folder> --job <kind>:<url> [--job ...]
+//        [--baseline <count> <url>]
 //
 // kinds: ok (must succeed), fail (must raise), abort:<ms> (Abort from a second
 // thread after <ms>; must end aborted). Every round runs every job once, each
 // with a new engine and a new file stream, as one run of the program does.
 // Output, one line each:
 //   job <round> <index> <kind> <ok|error|aborted> <bytes> <message>
-//   round <n> handles <count> private <bytes> elapsed_ms <ms>
+//   round <n> handles <count> handle_count <GetProcessHandleCount>
+//         private <PrivateUsage> pagefile <PagefileUsage> workingset <bytes> elapsed_ms <ms>
 //   mismatch <round> <index> <what happened>     (a job ended unexpectedly)
+//   baseline <count> pagefile_growth <bytes>
 //   end
+// The baseline, after the rounds, is what the platform's client alone costs:
+// <count> downloads of <url> straight through WinInet, each with a session and
+// a connection of its own, and the growth of the private bytes over them.
 #include <windows.h>
 #include <psapi.h>
 
@@ -19,6 +25,8 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#include <wininet.h>
 
 #include "Exceptions.h"
 #include "FileStream.h"
@@ -50,15 +58,95 @@ std::string OneLine(std::string s) {
     return s;
 }
 
-void Counters(DWORD& handles, SIZE_T& privateBytes) {
-    handles = 0;
-    ::GetProcessHandleCount(::GetCurrentProcess(), &handles);
+// The handles the process holds, from the system's list of all handles.
+// (GetProcessHandleCount is printed too, but Wine 8 reports 0 there.)
+struct HandleEntry {  // SYSTEM_HANDLE_TABLE_ENTRY_INFO_EX
+    PVOID Object;
+    ULONG_PTR UniqueProcessId;
+    ULONG_PTR HandleValue;
+    ULONG GrantedAccess;
+    USHORT CreatorBackTraceIndex;
+    USHORT ObjectTypeIndex;
+    ULONG HandleAttributes;
+    ULONG Reserved;
+};
+struct HandleList {  // SYSTEM_HANDLE_INFORMATION_EX
+    ULONG_PTR Count;
+    ULONG_PTR Reserved;
+    HandleEntry Handles[1];
+};
+const ULONG SystemExtendedHandleInformation = 64;
+const LONG StatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+typedef LONG(NTAPI* QuerySystemInformation)(ULONG, PVOID, ULONG, PULONG);
+
+long CountOwnHandles() {
+    static auto query = reinterpret_cast<QuerySystemInformation>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    static std::vector<char> buffer(1 << 20);
+    if (!query) return -1;
+    for (int tries = 0; tries < 8; ++tries) {
+        ULONG length = 0;
+        LONG status = query(SystemExtendedHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()),
+                            &length);
+        if (status == StatusInfoLengthMismatch) {
+            buffer.resize(buffer.size() * 2);
+            continue;
+        }
+        if (status != 0) return -1;
+        const auto* list = reinterpret_cast<const HandleList*>(buffer.data());
+        const ULONG_PTR self = ::GetCurrentProcessId();
+        long n = 0;
+        for (ULONG_PTR i = 0; i < list->Count; ++i)
+            if (list->Handles[i].UniqueProcessId == self) ++n;
+        return n;
+    }
+    return -1;
+}
+
+void PrintCounters(int round, DWORD elapsed) {
+    DWORD handleCount = 0;
+    ::GetProcessHandleCount(::GetCurrentProcess(), &handleCount);
     PROCESS_MEMORY_COUNTERS_EX pmc = {};
     pmc.cb = sizeof pmc;
-    privateBytes = ::K32GetProcessMemoryInfo(::GetCurrentProcess(),
-                                             reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc), sizeof pmc)
-                       ? pmc.PrivateUsage
-                       : 0;
+    ::K32GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc),
+                              sizeof pmc);
+    std::printf("round %d handles %ld handle_count %lu private %lu pagefile %lu workingset %lu elapsed_ms %lu\n",
+                round, CountOwnHandles(), handleCount, static_cast<unsigned long>(pmc.PrivateUsage),
+                static_cast<unsigned long>(pmc.PagefileUsage), static_cast<unsigned long>(pmc.WorkingSetSize),
+                elapsed);
+    std::fflush(stdout);
+}
+
+int64_t Pagefile() {
+    PROCESS_MEMORY_COUNTERS pmc = {};
+    pmc.cb = sizeof pmc;
+    return ::K32GetProcessMemoryInfo(::GetCurrentProcess(), &pmc, sizeof pmc) ? static_cast<int64_t>(pmc.PagefileUsage)
+                                                                              : 0;
+}
+
+// What the client alone costs per download, without the engine.
+int64_t Baseline(int count, const std::string& url) {
+    const int64_t before = Pagefile();
+    for (int i = 0; i < count; ++i) {
+        HINTERNET session = ::InternetOpenA("TovInstaller/1.1", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+        if (!session) continue;
+        HINTERNET request = ::InternetOpenUrlA(session, url.c_str(), nullptr, 0, 0xC0A00, 0);
+        if (request) {
+            char block[4096];
+            for (;;) {
+                INTERNET_BUFFERSA buffers = {};
+                buffers.dwStructSize = sizeof buffers;
+                buffers.lpvBuffer = block;
+                buffers.dwBufferLength = sizeof block;
+                if (!::InternetReadFileExA(request, &buffers, IRF_SYNC | IRF_NO_WAIT, 0) ||
+                    buffers.dwBufferLength == 0)
+                    break;
+            }
+            ::InternetCloseHandle(request);
+        }
+        ::InternetCloseHandle(session);
+    }
+    return Pagefile() - before;
 }
 
 // One download as the program's worker does it: a new file, a new engine.
@@ -99,9 +187,14 @@ int main(int argc, char** argv) {
     int rounds = 1;
     std::string out;
     std::vector<Job> jobs;
+    int baselineCount = 0;
+    std::string baselineUrl;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        if (a == "--rounds" && i + 1 < argc) {
+        if (a == "--baseline" && i + 2 < argc) {
+            baselineCount = std::atoi(argv[++i]);
+            baselineUrl = argv[++i];
+        } else if (a == "--rounds" && i + 1 < argc) {
             rounds = std::atoi(argv[++i]);
         } else if (a == "--out" && i + 1 < argc) {
             out = argv[++i];
@@ -129,11 +222,7 @@ int main(int argc, char** argv) {
     }
     if (jobs.empty() || out.empty() || rounds < 1 || rounds > 1000) return 2;
 
-    DWORD handles = 0;
-    SIZE_T privateBytes = 0;
-    Counters(handles, privateBytes);
-    std::printf("round 0 handles %lu private %lu elapsed_ms 0\n", handles,
-                static_cast<unsigned long>(privateBytes));
+    PrintCounters(0, 0);
     int mismatches = 0;
     for (int r = 1; r <= rounds; ++r) {
         DWORD start = ::GetTickCount();
@@ -153,11 +242,11 @@ int main(int argc, char** argv) {
             }
             ::DeleteFileA(path.c_str());
         }
-        Counters(handles, privateBytes);
-        std::printf("round %d handles %lu private %lu elapsed_ms %lu\n", r, handles,
-                    static_cast<unsigned long>(privateBytes), ::GetTickCount() - start);
-        std::fflush(stdout);
+        PrintCounters(r, ::GetTickCount() - start);
     }
+    if (baselineCount > 0)
+        std::printf("baseline %d pagefile_growth %lld\n", baselineCount,
+                    static_cast<long long>(Baseline(baselineCount, baselineUrl)));
     std::printf("end\n");
     return mismatches == 0 ? 0 : 1;
 }
