@@ -91,23 +91,6 @@ class Copy(guitest.GuiTest):
         self.assertEqual(len(self.installer_runs()), 1)
         self.assertFalse(os.path.exists(self.temp_file))
 
-    def test_copy_that_cannot_be_written_fails_without_installing(self):
-        copy = os.path.join(self.work, "in-use.exe")
-        self.hold_file(harness.winpath(copy), 60000)  # another program has it open
-        self.start_ticked()
-        # The file exists, so the dialog asks before replacing it; the Save
-        # As dialog stays up meanwhile.
-        self.driver.raw("saveas", harness.winpath(copy), 2000, SAVE_AS, timeout=30, allow_err=True)
-        self.note("replace prompt", self.answer("", IDYES, caption=SAVE_AS))
-        text = self.note("error box", self.answer("", guitest.IDOK))
-        self.assertRegex(text, guitest.OS_ERROR)
-        self.answer_exact("Download failed. Do you want to attempt to download in your browser?", IDNO)
-        self.wait_exit()
-        self.assertEqual(self.installer_runs(), [], "the installer ran after the copy failed")
-        # The downloaded installer stays in the temporary folder.
-        with open(self.temp_file, "rb") as f:
-            self.assertTrue(f.read() == self.payload)
-
 
 if __name__ == "__main__":
     guitest.main()
