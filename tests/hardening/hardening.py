@@ -32,7 +32,7 @@ SAVE_AS = "Save Downloader"
 INSTALLER = "Quillet_2024_Setup.exe"
 BROWSER_QUESTION = "Download failed. Do you want to attempt to download in your browser?"
 IDOK, IDYES, IDNO = 1, 6, 7
-BAR, STATUS, DETAIL, CHECKBOX = 101, 102, 103, 104
+STATUS, CHECKBOX = 102, 104
 
 # An operating-system error as the program words it.
 OS_ERROR = re.compile(r"^(System Error\.  Code: [1-9]\d*\.\r\n.+|A call to an OS function failed)$", re.S)

@@ -7,22 +7,23 @@ loaded, then refuses to initialise). Wine prefers its own copy of a system DLL
 unless told otherwise, so every planted name is made native-first through
 WINEDLLOVERRIDES, the way Windows treats a DLL that is not a known DLL: the
 copy beside the program wins unless the search is restricted. A whole
-successful run and a failed one (404, then the browser offer) must leave no
-marker; the same folder with the unhardened variant (plain imports, default
-search) must leave markers, which shows the test can fail.
+successful run (a copy saved through Save As, the installer run) and a failed
+one (404, then the browser offer) must leave no marker; the same folder with
+the unhardened variant (plain imports, default search) must leave markers,
+which shows the test can fail.
 
-What Wine cannot show. Wine resolves the imports of its own system DLLs
-itself, with the default search path and beside the program first: the static
-imports of the known DLLs the program imports (user32 pulls in version.dll,
-comdlg32 pulls in comctl32, winspool.drv, compstui, and comctl32 uxtheme,
-before the program's first instruction), and the delay imports of its DLLs,
-which its loader resolves without the process's default DLL directories
-(uxtheme -> msimg32, wininet -> secur32 -> crypt32, bcrypt). On Windows the
-known DLLs and their imports come from the system, and every later load
-honours SetDefaultDllDirectories. A first run, with nothing planted, records
-Wine's loader trace; the names that Wine looked up with an unrestricted search
-are left out of the planted set (and printed), and the trace must show the
-program's own loads (wininet.dll) restricted to the system folder.
+What Wine cannot show. Wine resolves some imports of its own system DLLs
+itself, with the default search path, beside the program first: the static
+imports of the known DLLs the program imports, before its first instruction
+(Wine's user32 imports version.dll), and the delay imports of its DLLs, which
+its loader resolves without the process's default DLL directories (uxtheme ->
+msimg32, wininet -> secur32 -> crypt32, bcrypt). On Windows the known DLLs
+and their imports come from the system, and every later load honours
+SetDefaultDllDirectories. So a first pair of runs, with nothing planted,
+records Wine's loader trace: the names it looked up with an unrestricted
+search are left out of the planted set (and printed), and the trace must show
+the program's own loads (wininet.dll, comdlg32.dll) restricted to the system
+folder.
 """
 import os
 import re
@@ -31,7 +32,7 @@ import subprocess
 import time
 
 import hardening
-from hardening import IDOK, IDYES, harness
+from hardening import CHECKBOX, IDOK, IDYES, SAVE_AS, harness
 
 # Not known DLLs on Windows: a copy beside the program is found first, unless
 # the search is restricted. The ones the issue names come first.
@@ -57,7 +58,7 @@ KNOWN_DLLS = {
 }
 
 # Loaded on first use, after the entry has restricted the search.
-DELAY_LOADED = ["version.dll", "wininet.dll", "wintrust.dll", "crypt32.dll"]
+DELAY_LOADED = hardening.cfg()["delay_loaded"]
 
 LOOKUP = re.compile(r'^([0-9a-f]{4}):[0-9a-f]{4}:trace:module:load_dll looking for L"([^"]+)" in (.*)$')
 
@@ -84,7 +85,7 @@ def delay_names_in_image(path):
     name them; binutils leaves the directory entry empty, so objdump cannot
     list them)."""
     data = hardening.read(path).lower()
-    return [n for n in DELAY_LOADED if n.encode() in data]
+    return [n for n in DELAY_LOADED if n.lower().encode() in data]
 
 
 def lookups(trace, app_dir_win):
@@ -137,32 +138,37 @@ class DllPlanting(hardening.Case):
         names = [n[:-4] if n.endswith(".dll") else n for n in planted]
         return ";".join(["%s=n,b" % n for n in names] + ["mscoree,mshtml="])
 
-    def run_program(self, program, planted, outcome, debug="-all", name="run"):
-        """One run from the folder: "ok" (the installer runs) or "404" (error
-        box, then Yes to the browser offer). Returns (exit code, Wine's
-        messages)."""
-        if outcome == "ok":
-            self.server.route("/installer.php", body=hardening.helper_bytes())
-        else:
+    def run_program(self, program, planted, outcome, debug="-all", name="run", accept=False):
+        """One run from the folder. "ok": a whole successful run, with a copy
+        saved through Save As and then the installer run; "404": the error
+        box, then Yes to the browser offer; "start": the program is only
+        started, and ended after a few seconds (the unhardened control, whose
+        planted DLLs initialise with `accept`, then fails on what they lack).
+        Returns (exit code or None, Wine's messages)."""
+        if outcome == "404":
             self.server.route("/installer.php", status=404, body="no such installer")
+        else:
+            self.server.route("/installer.php", body=hardening.helper_bytes(), chunk=16384, delay=0.1)
         self.server.clear()
         log = os.path.join(self.work, name + ".log")
         # WINEDLLOVERRIDES is read from the host environment, so it goes to
         # the driver's (and so the program's); WINEDEBUG only to the program.
-        self.launch(program, find=False, stderr_path=log,
+        self.launch(program, find=outcome != "start", stderr_path=log,
                     driver_env={"WINEDLLOVERRIDES": self.overrides(planted)},
-                    env={"WINEDEBUG": debug, "QD_PLANT_MARKERS": harness.winpath(self.markers)})
-        if outcome == "404":
-            # Only while the program still runs: a planted DLL may have
-            # stopped it before any box.
-            deadline = time.monotonic() + 20
-            while self.driver.raw("exitcode", allow_err=True)[0] == "err" and time.monotonic() < deadline:
-                if any(b["caption"] == hardening.BOX for b in self.program_boxes()):
-                    self.assertEqual(self.answer(IDOK), "Download Failed: Not Found (404)")
-                    self.answer_exact(hardening.BROWSER_QUESTION, IDYES)
-                    break
-                time.sleep(0.05)
-        code = self.driver.wait(40000)
+                    env={"WINEDEBUG": debug, "QD_PLANT_MARKERS": harness.winpath(self.markers),
+                         "QD_PLANT_ACCEPT": 1 if accept else 0})
+        if outcome == "ok":
+            self.driver.cmd("click", self.dlg, CHECKBOX)
+            copy = os.path.join(self.work, name + "-copy.exe")
+            status, rest, _ = self.driver.raw("saveas", harness.winpath(copy), 30000, SAVE_AS,
+                                              timeout=45, allow_err=True)
+            self.assertEqual(status, "ok", "Save As: %s" % rest)
+            self.answer_exact("Continue with Installation?", IDYES)
+            self.assertEqual(hardening.read(copy), hardening.helper_bytes())
+        elif outcome == "404":
+            self.assertEqual(self.answer(IDOK), "Download Failed: Not Found (404)")
+            self.answer_exact(hardening.BROWSER_QUESTION, IDYES)
+        code = self.driver.wait(5000 if outcome == "start" else 40000)
         self.end_run()
         with open(log, "rb") as f:
             return code, f.read().decode("latin-1")
@@ -196,11 +202,11 @@ class DllPlanting(hardening.Case):
             unrestricted |= u
             for k, v in r.items():
                 restricted.setdefault(k, v)
-        # The program's own first load of wininet went to the system folder.
-        self.assertIn("wininet.dll", restricted, "the program's wininet load was not seen")
-        self.assertNotIn("wininet.dll", unrestricted)
-        self.assertTrue(restricted["wininet.dll"].lower().startswith('l"c:\\\\windows\\\\system32'),
-                        restricted["wininet.dll"])
+        # The program's own first loads went to the system folder only.
+        for own in ("wininet.dll", "comdlg32.dll"):
+            self.assertIn(own, restricted, "the program's load of %s was not seen" % own)
+            self.assertNotIn(own, unrestricted)
+            self.assertTrue(restricted[own].lower().startswith('l"c:\\\\windows\\\\system32'), restricted[own])
         wines_own = sorted(n for n in CANDIDATES if n in unrestricted)
         planted = [n for n in CANDIDATES if n not in unrestricted]
         print("not planted, Wine's own loader resolves them beside the program: %s" % ", ".join(wines_own))
@@ -221,6 +227,7 @@ class DllPlanting(hardening.Case):
                 self.assertEqual(len(self.downloads()), 1)
                 if outcome == "ok":
                     runs = self.installer_runs()
+                    self.assertEqual(len(self.downloads()), 1)
                     self.assertEqual(len(runs), 1, runs)
                     self.assertEqual(runs[0]["exit"], 0)
                 else:
@@ -230,14 +237,16 @@ class DllPlanting(hardening.Case):
         # The control: the same folder, the variant without the defence.
         for name in os.listdir(self.markers):
             os.remove(os.path.join(self.markers, name))
+        # Its planted DLLs initialise here, so that each one loaded is seen;
+        # the program then fails on what they lack, and is ended.
         program = self.place("qd_unhardened", planted)
-        code, out = self.run_program(program, planted, "ok", name="unhardened")
-        markers = self.marker_names()
-        print("qd_unhardened: exit %s, planted DLLs loaded: %s" % (code, ", ".join(markers)))
+        code, out = self.run_program(program, planted, "start", name="unhardened", accept=True)
+        markers = {m.lower() for m in self.marker_names()}
+        print("qd_unhardened: exit %s, planted DLLs loaded: %s" % (code, ", ".join(sorted(markers))))
+        self.assertTrue(markers <= set(planted), markers)
         own = {n.lower() for n in unhardened_imports} & set(planted)
-        self.assertTrue(own & {m.lower() for m in markers},
-                        "none of %s was loaded from the folder" % sorted(own))
-        self.assertEqual(self.downloads(), [], "the unhardened program should not have got this far")
+        self.assertTrue(own <= markers, "imported but not taken from the folder: %s" % sorted(own - markers))
+        self.assertEqual(self.downloads(), [], "the unhardened program got as far as the download")
 
 
 if __name__ == "__main__":

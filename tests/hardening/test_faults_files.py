@@ -12,10 +12,9 @@ on a full disk fails with 112. No privileges are needed.
 """
 import os
 import resource
-import time
 
 import hardening
-from hardening import CHECKBOX, IDNO, IDOK, IDYES, OS_ERROR, SAVE_AS, harness
+from hardening import CHECKBOX, IDNO, IDYES, OS_ERROR, SAVE_AS, harness
 
 LIMIT = 1 << 20
 

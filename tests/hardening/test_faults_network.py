@@ -17,7 +17,7 @@ import threading
 import time
 
 import hardening
-from hardening import IDNO, IDYES, OS_ERROR, STATUS, harness
+from hardening import IDNO, IDYES, OS_ERROR, STATUS
 
 
 class NetworkFaults(hardening.Case):

@@ -1,7 +1,9 @@
 /* A DLL planted beside the program under a system DLL's name. It exports
    nothing. Loading it leaves a marker "<its file name>.loaded" in the folder
    named by QD_PLANT_MARKERS; then it refuses to initialise, so whatever loaded
-   it gets a failed load and none of it ever runs beyond the marker. */
+   it gets a failed load and none of it ever runs beyond the marker. With
+   QD_PLANT_ACCEPT=1 it initialises, so that every planted DLL a process loads
+   leaves its marker (what the process then calls into it is missing). */
 #include <windows.h>
 
 static void AppendText(WCHAR* to, const WCHAR* text) {
@@ -11,7 +13,7 @@ static void AppendText(WCHAR* to, const WCHAR* text) {
 }
 
 BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID reserved) {
-    WCHAR folder[MAX_PATH], own[MAX_PATH], marker[2 * MAX_PATH];
+    WCHAR folder[MAX_PATH], own[MAX_PATH], marker[2 * MAX_PATH], accept[4];
     const WCHAR* name;
     const WCHAR* p;
     DWORD n, m;
@@ -36,5 +38,5 @@ BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID reserved) {
             CloseHandle(file);
         }
     }
-    return FALSE;
+    return GetEnvironmentVariableW(L"QD_PLANT_ACCEPT", accept, 4) == 1 && accept[0] == L'1';
 }

@@ -199,11 +199,11 @@ int main(int argc, char** argv) {
         } else if (a == "--out" && i + 1 < argc) {
             out = argv[++i];
         } else if (a == "--job" && i + 1 < argc) {
-            std::string spec = argv[++i];
+            std::string text = argv[++i];
             Job job;
-            size_t colon = spec.find(':');
-            job.kind = spec.substr(0, colon);
-            std::string rest = colon == std::string::npos ? "" : spec.substr(colon + 1);
+            size_t colon = text.find(':');
+            job.kind = text.substr(0, colon);
+            std::string rest = colon == std::string::npos ? "" : text.substr(colon + 1);
             if (job.kind == "abort") {
                 size_t c2 = rest.find(':');
                 job.abortAfterMs = static_cast<DWORD>(std::strtoul(rest.substr(0, c2).c_str(), nullptr, 10));
@@ -211,7 +211,7 @@ int main(int argc, char** argv) {
             }
             job.url = rest;
             if ((job.kind != "ok" && job.kind != "fail" && job.kind != "abort") || job.url.empty()) {
-                std::fprintf(stderr, "bad job %s\n", spec.c_str());
+                std::fprintf(stderr, "bad job %s\n", text.c_str());
                 return 2;
             }
             jobs.push_back(job);
