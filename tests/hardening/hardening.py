@@ -7,12 +7,13 @@ driver of tests/e2e, and the diagnostics printed when a case fails.
 Every wait is bounded: each driver command, each driver's lifetime, each
 program run (killed after its limit) and, outside, ctest's TIMEOUT.
 """
+import atexit
 import json
 import os
+import queue
 import re
 import resource
 import shutil
-import queue
 import signal
 import subprocess
 import sys
@@ -93,6 +94,7 @@ def keep_desktop():
     global _keeper
     if _keeper is None:
         _keeper = harness.Driver(lifetime=600)
+        atexit.register(_keeper.close)
     return _keeper
 
 
