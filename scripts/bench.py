@@ -678,8 +678,8 @@ def busy_processes():
 
 # -- the table -----------------------------------------------------------------
 
-def fmt(v, spec="%.1f"):
-    return "-" if v is None else spec % v
+def fmt(v, pattern="%.1f"):
+    return "-" if v is None else pattern % v
 
 
 def report(args, info, tp, whole, mem, size_info, out_dir):
@@ -763,8 +763,8 @@ def report(args, info, tp, whole, mem, size_info, out_dir):
     add("")
 
     add("3. Peak memory of the whole program. Windows view: memwatch.exe samples GetProcessMemoryInfo"
-        " every 10 ms (Wine leaves PrivateUsage 0 and reports the private bytes as PagefileUsage, which it"
-        " takes from RssAnon + VmSwap). Host view: /proc/<pid>/status of the same process, every 10 ms")
+        " every 10 ms (Wine 8 leaves PrivateUsage 0; memwatch then takes PagefileUsage). Host view:"
+        " /proc/<pid>/status of the same process, every 10 ms")
     add("")
     add("| body | peak private bytes MiB | peak working set MiB | RssAnon MiB | VmHWM MiB | samples |")
     add("|---|---:|---:|---:|---:|---:|")

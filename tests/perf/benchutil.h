@@ -53,12 +53,12 @@ inline double NowMs() {
 
 // "temp:NAME" is NAME in the user's temporary folder, where the downloader
 // puts the installer; anything else is taken as it stands.
-inline std::string OutputPath(const std::string& spec) {
-    if (spec.compare(0, 5, "temp:") != 0) return spec;
+inline std::string OutputPath(const std::string& where) {
+    if (where.compare(0, 5, "temp:") != 0) return where;
     char dir[MAX_PATH + 1] = {};
     DWORD n = ::GetTempPathA(MAX_PATH, dir);
-    if (n == 0 || n > MAX_PATH) return spec.substr(5);
-    return std::string(dir, n) + spec.substr(5);
+    if (n == 0 || n > MAX_PATH) return where.substr(5);
+    return std::string(dir, n) + where.substr(5);
 }
 
 // Opened as the downloader opens its temporary installer.

@@ -3,8 +3,8 @@
 // --tracker, feed a progress tracker the way the dialog does, without the
 // window), and one line of results at the end.
 //
-// enginebench [--out SPEC] [--agent TEXT] [--tracker] [--report FILE] <url>
-//   --out SPEC    file to write; "temp:NAME" is NAME in %TEMP%
+// enginebench [--out PATH] [--agent TEXT] [--tracker] [--report FILE] <url>
+//   --out PATH    file to write; "temp:NAME" is NAME in %TEMP%
 //                 (default temp:Quillet_2024_Setup.exe)
 //   --tracker     every progress call goes through TProgressTracker: Update,
 //                 then the text when it changed, then the percentage

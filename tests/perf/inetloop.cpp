@@ -3,11 +3,11 @@
 // flags (12) and 40-byte INTERNET_BUFFERSA, blocks of a chosen size written
 // straight to a file. No status callback, no progress, nothing else.
 //
-// inetloop [--block N] [--flags HEX] [--out SPEC] [--agent TEXT] [--callback]
+// inetloop [--block N] [--flags HEX] [--out PATH] [--agent TEXT] [--callback]
 //          [--run] [--report FILE] <url>
 //   --block N     bytes per read (default 4096)
 //   --flags HEX   InternetOpenUrlA flags instead of 0xC0A00 (to try others)
-//   --out SPEC    file to write; "temp:NAME" is NAME in %TEMP%
+//   --out PATH    file to write; "temp:NAME" is NAME in %TEMP%
 //                 (default temp:Quillet_2024_Setup.exe, the installer's name)
 //   --callback    register a status callback that only counts notices
 //   --run         afterwards start the file with ShellExecuteExA("open"), wait
