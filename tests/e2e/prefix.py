@@ -8,6 +8,8 @@ setup:   creates the prefix (wineboot -i) unless a complete one is there,
          %TEMP%, and keeps a wineserver running for the tests that follow.
 cleanup: ends that wineserver (wineserver -k), and with it every process
          still running in the prefix.
+
+The benchmark (scripts/bench) sets up its own prefix with setup() too.
 """
 import hashlib
 import json
@@ -61,9 +63,15 @@ def ensure_wineserver(cfg, env):
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
 
 
-def setup(cfg):
-    env = harness.wine_env()
+def setup(cfg, env=None):
+    """Makes cfg.prefix ready; `env` is the environment of its Wine runs
+    (by default the tests' own, for cfg.prefix)."""
+    env = env or harness.wine_env()
     prefix = cfg.prefix
+
+    def wine(*args, timeout=60):
+        return harness.run([cfg.wine, *args], timeout, env=env)
+
     want = wanted_stamp(cfg)
     have = read_json(os.path.join(prefix, STAMP))
     if have == want and read_json(os.path.join(prefix, INFO)):
@@ -78,25 +86,23 @@ def setup(cfg):
     ensure_wineserver(cfg, env)
     if not os.path.isfile(os.path.join(prefix, "system.reg")) or have is None:
         say("creating", prefix, "(wineboot -i, about 20 s)")
-        check(harness.run([cfg.wine, "wineboot", "-i"], 240, env=env), "wineboot -i")
+        check(wine("wineboot", "-i", timeout=240), "wineboot -i")
 
-    r = check(harness.run_wine(cfg.exes["certinstall"],
-                               [harness.winpath(os.path.join(cfg.pki, "ca.der"))], 60),
+    r = check(wine(cfg.exes["certinstall"], harness.winpath(os.path.join(cfg.pki, "ca.der"))),
               "certinstall")
     say(r.out.strip())
 
-    check(harness.run_wine("reg", ["add", r"HKCU\Software\Wine\WineBrowser", "/v", "Browsers",
-                                   "/t", "REG_SZ", "/d", cfg.recorder, "/f"], 60),
-          "reg add WineBrowser")
+    check(wine("reg", "add", r"HKCU\Software\Wine\WineBrowser", "/v", "Browsers", "/t", "REG_SZ",
+               "/d", cfg.recorder, "/f"), "reg add WineBrowser")
 
     # A program that crashes must end at once and fail its test, not wait in
     # winedbg: name a debugger that does not exist.
     aedebug = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug"
     for name, value in (("Debugger", "qd-no-debugger.exe %ld %ld"), ("Auto", "1")):
-        check(harness.run_wine("reg", ["add", aedebug, "/v", name, "/t", "REG_SZ", "/d", value,
-                                       "/f"], 60), "reg add AeDebug " + name)
+        check(wine("reg", "add", aedebug, "/v", name, "/t", "REG_SZ", "/d", value, "/f"),
+              "reg add AeDebug " + name)
 
-    r = check(harness.run_wine("cmd", ["/c", "echo", "%TEMP%"], 60), "cmd /c echo %TEMP%")
+    r = check(wine("cmd", "/c", "echo", "%TEMP%"), "cmd /c echo %TEMP%")
     temp_win = r.out.strip().splitlines()[-1].strip()
     r = check(harness.run([cfg.winepath, "-u", temp_win], 60, env=env), "winepath -u")
     temp_unix = r.out.strip()

@@ -14,43 +14,11 @@ import time
 
 import hardening
 from hardening import IDNO, OS_ERROR
+from procmem import find_process, memory
 
 SIZE = 1 << 30
 MIB = 1 << 20
 FLAT = 16 * MIB    # largest rise of RssAnon allowed once the transfer runs
-
-
-def find_process(name, timeout=30):
-    """The Linux pid of the Wine process running `name` (its command line
-    names the program)."""
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        for pid in os.listdir("/proc"):
-            if not pid.isdigit():
-                continue
-            try:
-                with open("/proc/%s/cmdline" % pid, "rb") as f:
-                    cmdline = f.read().split(b"\0")
-            except OSError:
-                continue
-            if cmdline and cmdline[0].lower().endswith(name.lower().encode()):
-                return int(pid)
-        time.sleep(0.1)
-    return None
-
-
-def memory(pid):
-    """(RssAnon, VmRSS) in bytes, or None once the process has gone."""
-    values = {}
-    try:
-        with open("/proc/%d/status" % pid) as f:
-            for line in f:
-                key, _, rest = line.partition(":")
-                if key in ("RssAnon", "VmRSS"):
-                    values[key] = int(rest.split()[0]) * 1024
-    except OSError:
-        return None
-    return values.get("RssAnon"), values.get("VmRSS")
 
 
 class BigDownload(hardening.Case):
@@ -69,7 +37,7 @@ class BigDownload(hardening.Case):
         exe = os.path.join(self.work, "qdh-big-%d.exe" % os.getpid())
         shutil.copy(hardening.exe("qd_slot0"), exe)
         self.launch(exe, lifetime=140)
-        pid = find_process(os.path.basename(exe))
+        pid = find_process(os.path.basename(exe), timeout=30)
         self.assertIsNotNone(pid, "the program's process was not found")
 
         samples = []  # (seconds, bytes on disk, RssAnon, VmRSS)
@@ -83,7 +51,7 @@ class BigDownload(hardening.Case):
             if m is None:
                 break
             size = os.path.getsize(self.temp_file) if os.path.exists(self.temp_file) else 0
-            samples.append((time.monotonic() - start, size, m[0], m[1]))
+            samples.append((time.monotonic() - start, size, m["RssAnon"], m["VmRSS"]))
             time.sleep(0.5)
         took = time.monotonic() - start
         got = self.downloads()

@@ -1,5 +1,6 @@
-// Small pieces shared by the benchmark tools: the command line, the clock,
-// the output file, and the one result line each tool writes.
+// Small pieces shared by the benchmark tools: the command line and the
+// options of the download tools, the clock, the output file, and the one
+// result line each tool writes.
 #pragma once
 
 #include <windows.h>
@@ -61,12 +62,6 @@ inline std::string OutputPath(const std::string& where) {
     return std::string(dir, n) + where.substr(5);
 }
 
-// Opened as the downloader opens its temporary installer.
-inline HANDLE CreateOutput(const std::string& path) {
-    return ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
 // The one line of results, written to the report file at the end (nowhere
 // when none was named).
 inline void Report(const std::string& path, const std::string& line) {
@@ -79,6 +74,41 @@ inline void Report(const std::string& path, const std::string& line) {
     ::WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     ::CloseHandle(f);
 }
+
+// The start of the result line: "ok", or "error" and what failed.
+inline std::string Outcome(const std::string& failure) {
+    return failure.empty() ? "ok" : "error " + failure;
+}
+
+// What every download tool takes: the address, the file to write, the user
+// agent and the report file.
+struct DownloadOptions {
+    std::string out = "temp:Quillet_2024_Setup.exe";
+    std::string agent = "TovInstaller/1.1";
+    std::string report;
+    std::string url;
+
+    // Takes args[i], and the value after it, when it is one of these.
+    bool Take(const std::vector<std::string>& args, size_t& i) {
+        const std::string& a = args[i];
+        const bool more = i + 1 < args.size();
+        if (a == "--out" && more) out = args[++i];
+        else if (a == "--agent" && more) agent = args[++i];
+        else if (a == "--report" && more) report = args[++i];
+        else if (!a.empty() && a[0] != '-' && url.empty()) url = a;
+        else return false;
+        return true;
+    }
+
+    // The output, opened as the downloader opens its temporary installer;
+    // when it cannot be, the report says why.
+    HANDLE Open(const std::string& path) const {
+        HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) Report(report, "error create " + std::to_string(::GetLastError()));
+        return file;
+    }
+};
 
 inline std::string Fixed(double v) {
     char buf[64];

@@ -50,43 +50,31 @@ struct Counter {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     const std::vector<std::string> args = bench::Arguments();
-    std::string out = "temp:Quillet_2024_Setup.exe";
-    std::string agent = "TovInstaller/1.1";
-    std::string report;
-    std::string url;
+    bench::DownloadOptions o;
     bool useTracker = false;
     for (size_t i = 1; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        const bool more = i + 1 < args.size();
-        if (a == "--out" && more) out = args[++i];
-        else if (a == "--agent" && more) agent = args[++i];
-        else if (a == "--report" && more) report = args[++i];
-        else if (a == "--tracker") useTracker = true;
-        else if (!a.empty() && a[0] != '-' && url.empty()) url = a;
-        else return 2;
+        if (args[i] == "--tracker") useTracker = true;
+        else if (!o.Take(args, i)) return 2;
     }
-    if (url.empty()) return 2;
+    if (o.url.empty()) return 2;
 
-    const std::string path = bench::OutputPath(out);
+    const std::string path = bench::OutputPath(o.out);
     TProgressTracker tracker;
     Counter counter;
     if (useTracker) counter.tracker = &tracker;
-    TTovDownload engine(agent);
+    TTovDownload engine(o.agent);
     engine.OnProgress = BindProgress<&Counter::Progress>(&counter);
     engine.OnStatus = BindStatus<&Counter::Status>(&counter);
 
     const double t0 = bench::NowMs();
-    HANDLE file = bench::CreateOutput(path);
-    if (file == INVALID_HANDLE_VALUE) {
-        bench::Report(report, "error create " + std::to_string(::GetLastError()));
-        return 1;
-    }
+    HANDLE file = o.Open(path);
+    if (file == INVALID_HANDLE_VALUE) return 1;
     std::string failure;
     double tEnd = 0;
     {
         TFileStream stream(file);
         try {
-            engine.Download(url, stream);
+            engine.Download(o.url, stream);
         } catch (const Exception& e) {
             failure = std::string(e.ClassName()) + " " + e.Message();
             for (char& c : failure)
@@ -96,13 +84,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     }
     const double tClosed = bench::NowMs();
 
-    std::string line = failure.empty() ? "ok" : "error " + failure;
+    std::string line = bench::Outcome(failure);
     line += " bytes=" + std::to_string(counter.received) +
             " reads=" + std::to_string(counter.progressCalls) +
             " first_ms=" + bench::Fixed(counter.firstProgress ? counter.firstProgress - t0 : 0) +
             " transfer_ms=" + bench::Fixed(tEnd - t0) + " closed_ms=" + bench::Fixed(tClosed - t0) +
             " notices=" + std::to_string(counter.statusCalls) + " texts=" + std::to_string(counter.texts) +
             " percents=" + std::to_string(counter.percents);
-    bench::Report(report, line);
+    bench::Report(o.report, line);
     return failure.empty() ? 0 : 1;
 }

@@ -1,12 +1,13 @@
 // The bare WinInet loop the engine is measured against: the same session,
-// the same InternetOpenUrlA flags (0xC0A00), the same InternetReadFileExA
-// flags (12) and 40-byte INTERNET_BUFFERSA, blocks of a chosen size written
-// straight to a file. No status callback, no progress, nothing else.
+// the InternetOpenUrlA flags it is given (the benchmark passes the engine's
+// own, read from its source), the same InternetReadFileExA flags (12) and
+// 40-byte INTERNET_BUFFERSA, blocks of a chosen size written straight to a
+// file. No status callback, no progress, nothing else.
 //
-// inetloop [--block N] [--flags HEX] [--out PATH] [--agent TEXT] [--callback]
+// inetloop --flags HEX [--block N] [--out PATH] [--agent TEXT] [--callback]
 //          [--run] [--report FILE] <url>
 //   --block N     bytes per read (default 4096)
-//   --flags HEX   InternetOpenUrlA flags instead of 0xC0A00 (to try others)
+//   --flags HEX   InternetOpenUrlA flags, e.g. 40c0a00
 //   --out PATH    file to write; "temp:NAME" is NAME in %TEMP%
 //                 (default temp:Quillet_2024_Setup.exe, the installer's name)
 //   --callback    register a status callback that only counts notices
@@ -24,7 +25,6 @@
 
 namespace {
 
-const DWORD EngineOpenUrlFlags = 0xC0A00;  // no cookies, no auth, resynchronize, no UI
 const DWORD ReadFlags = 12;          // IRF_SYNC | IRF_NO_WAIT
 static_assert(sizeof(INTERNET_BUFFERSA) == 40, "the 32-bit record");
 
@@ -38,12 +38,9 @@ void CALLBACK CountNotice(HINTERNET, DWORD_PTR, DWORD, LPVOID, DWORD) {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     const std::vector<std::string> args = bench::Arguments();
+    bench::DownloadOptions o;
     DWORD block = 4096;
-    DWORD openUrlFlags = EngineOpenUrlFlags;
-    std::string out = "temp:Quillet_2024_Setup.exe";
-    std::string agent = "TovInstaller/1.1";
-    std::string report;
-    std::string url;
+    DWORD openUrlFlags = 0;
     bool callback = false;
     bool run = false;
     for (size_t i = 1; i < args.size(); ++i) {
@@ -51,35 +48,28 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         const bool more = i + 1 < args.size();
         if (a == "--block" && more) block = std::strtoul(args[++i].c_str(), nullptr, 10);
         else if (a == "--flags" && more) openUrlFlags = std::strtoul(args[++i].c_str(), nullptr, 16);
-        else if (a == "--out" && more) out = args[++i];
-        else if (a == "--agent" && more) agent = args[++i];
-        else if (a == "--report" && more) report = args[++i];
         else if (a == "--callback") callback = true;
         else if (a == "--run") run = true;
-        else if (!a.empty() && a[0] != '-' && url.empty()) url = a;
-        else return 2;
+        else if (!o.Take(args, i)) return 2;
     }
-    if (url.empty() || block == 0) return 2;
+    if (o.url.empty() || block == 0 || openUrlFlags == 0) return 2;
 
-    const std::string path = bench::OutputPath(out);
+    const std::string path = bench::OutputPath(o.out);
     std::vector<char> buffer(block);
     const double t0 = bench::NowMs();
-    HANDLE file = bench::CreateOutput(path);
-    if (file == INVALID_HANDLE_VALUE) {
-        bench::Report(report, "error create " + std::to_string(::GetLastError()));
-        return 1;
-    }
+    HANDLE file = o.Open(path);
+    if (file == INVALID_HANDLE_VALUE) return 1;
 
     std::string failure;
     long long bytes = 0;
     long reads = 0;
     double tOpen = 0, tFirst = 0, tEnd = 0;
-    HINTERNET session = ::InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    HINTERNET session = ::InternetOpenA(o.agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
     HINTERNET request = nullptr;
     if (!session) failure = "InternetOpenA " + std::to_string(::GetLastError());
     if (session && callback) ::InternetSetStatusCallback(session, CountNotice);
     if (session) {
-        request = ::InternetOpenUrlA(session, url.c_str(), nullptr, 0, openUrlFlags, callback ? 1 : 0);
+        request = ::InternetOpenUrlA(session, o.url.c_str(), nullptr, 0, openUrlFlags, callback ? 1 : 0);
         if (!request) failure = "InternetOpenUrlA " + std::to_string(::GetLastError());
     }
     tOpen = bench::NowMs();
@@ -119,11 +109,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     long exitCode = 0;
     if (failure.empty() && run) exitCode = bench::RunAndWait(path);
 
-    std::string line = failure.empty() ? "ok" : "error " + failure;
+    std::string line = bench::Outcome(failure);
     line += " bytes=" + std::to_string(bytes) + " reads=" + std::to_string(reads) +
             " open_ms=" + bench::Fixed(tOpen - t0) + " first_ms=" + bench::Fixed(tFirst - t0) +
             " transfer_ms=" + bench::Fixed(tEnd - t0) + " closed_ms=" + bench::Fixed(tClosed - t0) +
             " notices=" + std::to_string(g_notices) + " installer_exit=" + std::to_string(exitCode);
-    bench::Report(report, line);
+    bench::Report(o.report, line);
     return failure.empty() ? 0 : 1;
 }
