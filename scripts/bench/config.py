@@ -41,14 +41,14 @@ ENGINE_SOURCE = os.path.join(ROOT, "net", "TovDownload_win.cpp")
 WININET_HEADERS = ("/usr/share/mingw-w64/include/wininet.h", "/usr/i686-w64-mingw32/include/wininet.h")
 
 
-def shipped_open_url_flags():
+def shipped_open_url_flags(source=ENGINE_SOURCE):
     """The engine's InternetOpenUrlA flags, as its source names them, with
     the values of the cross compiler's wininet.h: the reference loop uses
     what the program ships with, not a copy that could drift."""
-    with open(ENGINE_SOURCE) as f:
+    with open(source) as f:
         m = re.search(r"\bOpenUrlFlags\s*=([^;]+);", f.read())
     if not m:
-        raise SystemExit("no OpenUrlFlags constant in %s" % ENGINE_SOURCE)
+        raise SystemExit("no OpenUrlFlags constant in %s" % source)
     names = re.findall(r"\w+", re.sub(r"//[^\n]*", "", m.group(1)))
     header = next((h for h in WININET_HEADERS if os.path.isfile(h)), None)
     if not header:
