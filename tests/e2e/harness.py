@@ -9,6 +9,7 @@ long after the program we started has ended.
 import json
 import os
 import queue
+import resource
 import signal
 import subprocess
 import sys
@@ -45,9 +46,21 @@ class Config:
         path = path or _config_path()
         if not path:
             raise SystemExit("no configuration: pass --config <build>/tests/e2e/e2e_config.json")
-        with open(path) as f:
-            self.data = json.load(f)
+        self.data = self._load(path)
         self.path = path
+
+    @staticmethod
+    def _load(path):
+        """A folder's own configuration names the one it extends as "base"."""
+        with open(path) as f:
+            data = json.load(f)
+        base = data.pop("base", None)
+        if not base:
+            return data
+        merged = Config._load(base)
+        merged.update({k: v for k, v in data.items() if k != "exes"})
+        merged["exes"].update(data.get("exes", {}))
+        return merged
 
     def __getattr__(self, name):
         try:
@@ -330,20 +343,37 @@ class Driver:
     """The GUI driver (tools/driver.cpp) under Wine, scripted line by line.
 
     Each command answers with lines; the last starts with "ok" or "err".
+    The programs it starts inherit its process set-up: `env` (Wine reads
+    WINEDLLOVERRIDES and WINEDEBUG there), its stderr (a file of ours, at
+    `stderr_path` if given) and resource `limits` ({resource.RLIMIT_*: n}).
+    With limits, signals stay as Python has them: Python ignores SIGXFSZ,
+    so a write beyond a file-size limit fails like one on a full disk
+    instead of killing the program.
     """
 
-    def __init__(self, env=None, lifetime=120):
+    def __init__(self, env=None, lifetime=120, stderr_path=None, limits=None):
+        def apply_limits():
+            for resource_id, value in limits.items():
+                resource.setrlimit(resource_id, (value, value))
+
         cfg = config()
-        self._err = tempfile.TemporaryFile()
+        self._err = open(stderr_path, "w+b") if stderr_path else tempfile.TemporaryFile()
         self.proc = subprocess.Popen(
-            [cfg.wine, cfg.exes["driver"], "--lifetime", str(int(lifetime * 1000))],
+            [cfg.wine, cfg.exe("driver"), "--lifetime", str(int(lifetime * 1000))],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self._err,
-            env=wine_env(env), start_new_session=True)
+            env=wine_env(env), start_new_session=True,
+            restore_signals=not limits, preexec_fn=apply_limits if limits else None)
         self._lines = queue.Queue()
         self._reader = threading.Thread(target=self._read, daemon=True)
         self._reader.start()
         self.transcript = []
         self.expect_line("ready", 30)
+
+    def stderr(self):
+        """What the driver and the programs it started wrote to stderr so far."""
+        self._err.flush()
+        self._err.seek(0)
+        return self._err.read().decode("latin-1")
 
     def _read(self):
         for raw in self.proc.stdout:

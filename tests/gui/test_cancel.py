@@ -5,13 +5,13 @@ download that ends while the question is open waits for the answer."""
 import os
 import time
 
-import guitest
-from guitest import IDNO, IDYES, STATUS
+import wincase
+from wincase import IDNO, IDYES, STATUS
 
 CANCEL = "Cancel Download?"
 
 
-class Cancel(guitest.GuiTest):
+class Cancel(wincase.Case):
 
     def in_progress(self):
         """The download has not ended (it may not have reached the server yet)."""
@@ -23,7 +23,7 @@ class Cancel(guitest.GuiTest):
         status = self.watch(STATUS)
         self.wait_sent(16384)
         self.driver.cmd("esc", dlg)
-        box = self.driver.find(guitest.BOX, guitest.BOX_MS)
+        box = self.driver.find(wincase.BOX, wincase.BOX_MS)
         self.assertIsNotNone(box, "Esc asked nothing")
         self.assertTrue(self.in_progress(), "the question came too late to test anything")
         self.answer_exact(CANCEL, IDNO)
@@ -33,7 +33,7 @@ class Cancel(guitest.GuiTest):
         self.assertEqual(self.downloads()[0]["outcome"], "complete")
         self.assertEqual(self.downloads()[0]["sent"], len(self.payload))
         self.assertFalse(os.path.exists(self.temp_file))
-        seen = self.note("status", guitest.collapse(status.result(30)))
+        seen = self.note("status", wincase.collapse(status.result(30)))
         self.assertNotIn("Aborting...", seen)
         self.assertEqual(seen[-1], "Completed")
 
@@ -41,7 +41,7 @@ class Cancel(guitest.GuiTest):
         # One block at once, the next 4 s later: the abort comes while the
         # worker waits for that block, so "Aborting..." stands on screen until
         # it arrives (Wine ends a blocked read only then; Windows cancels it).
-        body = guitest.with_padding(self.payload, 400000)
+        body = wincase.padded(self.payload, 400000)
         self.serve(body=body, chunk=4096, delay=4.0)
         dlg = self.launch()
         status = self.watch(STATUS)
@@ -51,7 +51,7 @@ class Cancel(guitest.GuiTest):
         self.answer_exact(CANCEL, IDYES)
         # The program ends by itself: no box waits for an answer.
         self.wait_exit(20000)
-        seen = self.note("status", guitest.collapse(status.result(30)))
+        seen = self.note("status", wincase.collapse(status.result(30)))
         self.assertIn("Aborting...", seen)
         self.assertLess(seen.index("Downloading..."), seen.index("Aborting..."), seen)
         self.assertEqual(self.installer_runs(), [], "the installer ran after an abort")
@@ -71,9 +71,9 @@ class Cancel(guitest.GuiTest):
         the question open until the download and the worker's pause after it
         are over."""
         self.serve_installer(stall=1.5, chunk=65536)
-        dlg = self.launch(sleep_ms=500)
+        dlg = self.launch(env={"QD_TEST_SLEEP_MS": 500})
         self.driver.cmd("esc", dlg)
-        box = self.driver.find(guitest.BOX, guitest.BOX_MS)
+        box = self.driver.find(wincase.BOX, wincase.BOX_MS)
         self.assertIsNotNone(box, "Esc asked nothing")
         self.assertTrue(self.in_progress(), "the download ended before the question came")
         entry = self.wait_download_end(20)
@@ -110,4 +110,4 @@ class Cancel(guitest.GuiTest):
 
 
 if __name__ == "__main__":
-    guitest.main()
+    wincase.main()

@@ -4,14 +4,14 @@ runs, the Save As dialog afterwards, the question whether to go on with the
 installation, and giving up saving."""
 import os
 
-import guitest
-from guitest import CHECKBOX, IDCANCEL, IDNO, IDYES, SAVE_AS, harness
+import wincase
+from wincase import CHECKBOX, IDCANCEL, IDNO, IDYES, SAVE_AS, harness
 
 CONTINUE = "Continue with Installation?"
 SURE = "Are you sure you don't want to save the Installer?"
 
 
-class Copy(guitest.GuiTest):
+class Copy(wincase.Case):
 
     def start_ticked(self):
         """A download of about 1.5 s with the box ticked while it runs; returns
@@ -37,7 +37,7 @@ class Copy(guitest.GuiTest):
 
     def test_copy_then_no_keeps_the_copy_and_does_not_install(self):
         save_as = self.start_ticked()
-        self.assertEqual(self.driver.text(save_as, 1148), guitest.INSTALLER, "suggested name")
+        self.assertEqual(self.driver.text(save_as, 1148), wincase.INSTALLER, "suggested name")
         folder = os.path.join(self.work, "saved copies")
         os.makedirs(folder)
         copy = os.path.join(folder, "Quillet 2024.exe")
@@ -71,13 +71,13 @@ class Copy(guitest.GuiTest):
         self.wait_exit()
         self.assertEqual(len(self.installer_runs()), 1)
         self.assertFalse(os.path.exists(self.temp_file))
-        self.assertEqual(os.listdir(self.temp_unix), [])
+        self.assertEqual(os.listdir(self.temp), [])
 
     def test_not_giving_up_shows_save_as_again(self):
         save_as = self.start_ticked()
         self.driver.cmd("command", save_as, IDCANCEL)  # the Cancel button
         self.answer_exact(SURE, IDNO)
-        again = self.driver.find(SAVE_AS, guitest.BOX_MS)
+        again = self.driver.find(SAVE_AS, wincase.BOX_MS)
         self.assertIsNotNone(again, "Save As did not come back after No")
         self.assertEqual(self.installer_runs(), [])
         self.driver.cmd("close", again)
@@ -93,4 +93,4 @@ class Copy(guitest.GuiTest):
 
 
 if __name__ == "__main__":
-    guitest.main()
+    wincase.main()

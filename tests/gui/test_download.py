@@ -6,8 +6,8 @@ import os
 import re
 import time
 
-import guitest
-from guitest import BAR, CHECKBOX, DETAIL, DIALOG, STATUS, harness
+import wincase
+from wincase import CHECKBOX, DETAIL, DIALOG, STATUS, harness
 
 SIZE = 300000                 # the served installer, padded: 293 KB
 SIZE_TEXT = " 293 KB"
@@ -22,7 +22,7 @@ def kilobytes(text):
     return float(m.group(1)) / (1024.0 if m.group(2) == "bytes" else 1.0)
 
 
-class Download(guitest.GuiTest):
+class Download(wincase.Case):
 
     def poll_bar_until_installer(self, timeout):
         """Reads the bar until the installer has started (the dialog stops
@@ -38,8 +38,8 @@ class Download(guitest.GuiTest):
         return seen
 
     def test_success_runs_installer_from_temp_waits_and_deletes_it(self):
-        self.serve(body=guitest.with_padding(self.payload, SIZE), chunk=16384, delay=0.1)
-        dlg = self.launch(sleep_ms=3000)
+        self.serve(body=wincase.padded(self.payload, SIZE), chunk=16384, delay=0.1)
+        dlg = self.launch(env={"QD_TEST_SLEEP_MS": 3000})
         status = self.watch(STATUS)
         detail = self.watch(DETAIL)
         self.assertEqual(self.driver.caption(dlg), DIALOG)
@@ -66,25 +66,25 @@ class Download(guitest.GuiTest):
         self.wait_exit()
         self.assertFalse(os.path.exists(self.temp_file), "the temporary installer was left behind")
 
-        seen = self.note("status", guitest.collapse(status.result(30)))
-        self.assertTrue(guitest.order_ok(seen), "status texts out of order: %r" % seen)
+        seen = self.note("status", wincase.collapse(status.result(30)))
+        self.assertTrue(wincase.order_ok(seen), "status texts out of order: %r" % seen)
         self.assertIn("Downloading...", seen)
         self.assertEqual(seen[-1], "Completed", "status texts: %r" % seen)
 
-        texts = self.note("detail", [t for t in guitest.collapse(detail.result(30)) if t])
+        texts = self.note("detail", [t for t in wincase.collapse(detail.result(30)) if t])
         self.assertEqual(texts[-1], FINAL_DETAIL, "detail texts: %r" % texts)
 
         gets = self.downloads()
         self.assertEqual(len(gets), 1, "requests: %r" % gets)
         self.assertEqual(gets[0]["method"], "GET")
-        self.assertEqual(gets[0]["target"], guitest.PATH_QUERY)
-        self.assertEqual(harness.header(gets[0], "User-Agent"), guitest.AGENT)
+        self.assertEqual(gets[0]["target"], wincase.PATH_QUERY)
+        self.assertEqual(harness.header(gets[0], "User-Agent"), wincase.AGENT)
 
     def test_throttled_download_shows_rate_and_time_remaining(self):
         # About 54 KB/s for 7 s: at the end of the second second there are
         # several seconds left.
         size = 400000
-        self.serve(body=guitest.with_padding(self.payload, size), chunk=8192, delay=0.15)
+        self.serve(body=wincase.padded(self.payload, size), chunk=8192, delay=0.15)
         dlg = self.launch()
         detail = self.watch(DETAIL)
         started = time.monotonic()
@@ -100,7 +100,7 @@ class Download(guitest.GuiTest):
         self.assertEqual(bar, sorted(bar), "the bar went back: %r" % bar)
         self.assertTrue(any(0 < p < 100 for p in bar), "no position between 0 and 100: %r" % bar)
 
-        texts = self.note("detail", [t for t in guitest.collapse(detail.result(30)) if t])
+        texts = self.note("detail", [t for t in wincase.collapse(detail.result(30)) if t])
         total = " 391 KB"
         self.assertEqual(texts[-1], total + " of " + total)
         # The first text (end of the first second) has measured no rate yet.
@@ -125,21 +125,21 @@ class Download(guitest.GuiTest):
         self.assertEqual(len(self.installer_runs()), 1)
 
     def test_no_length_leaves_the_bar_while_the_amount_grows(self):
-        self.serve(body=guitest.with_padding(self.payload, SIZE), content_length=None,
+        self.serve(body=wincase.padded(self.payload, SIZE), content_length=None,
                    chunk=8192, delay=0.1)
         self.launch()
         detail = self.watch(DETAIL)
         bar = self.note("bar", self.poll_bar_until_installer(30))
         self.wait_exit()
         self.assertEqual(bar, [0], "bar positions read: %r" % bar)
-        texts = self.note("detail", [t for t in guitest.collapse(detail.result(30)) if t])
+        texts = self.note("detail", [t for t in wincase.collapse(detail.result(30)) if t])
         self.assertGreaterEqual(len(texts), 2, "detail texts: %r" % texts)
         amounts = [kilobytes(t) for t in texts]
         self.assertEqual(amounts, sorted(set(amounts)), "the amount did not grow: %r" % texts)
-        self.assertEqual(harness.header(self.downloads()[0], "User-Agent"), guitest.AGENT)
+        self.assertEqual(harness.header(self.downloads()[0], "User-Agent"), wincase.AGENT)
         self.assertEqual(self.installer_runs()[0]["exit"], 0)
         self.assertFalse(os.path.exists(self.temp_file))
 
 
 if __name__ == "__main__":
-    guitest.main()
+    wincase.main()

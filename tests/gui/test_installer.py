@@ -4,16 +4,16 @@ reported, and a file that cannot be started gives the system's error and the
 offer to download in the browser."""
 import os
 
-import guitest
-from guitest import BOX, IDNO, IDOK
+import wincase
+from wincase import IDNO, IDOK
 
 
-class Installer(guitest.GuiTest):
+class Installer(wincase.Case):
 
     def test_exit_code_3_is_reported_and_the_file_removed(self):
         self.serve_installer()
-        self.launch(exit_code=3)
-        text = self.answer("", IDOK)
+        self.launch(env={"QD_TEST_EXIT_CODE": 3})
+        text = self.answer(IDOK)
         # The box comes once the installer has ended.
         runs = self.installer_runs()
         self.assertEqual(len(runs), 1)
@@ -28,13 +28,9 @@ class Installer(guitest.GuiTest):
         self.launch()
         # The shell shows a box of its own first (Windows does too, without
         # SEE_MASK_FLAG_NO_UI): it is answered, whatever it says.
-        box = self.wait_box()
-        if box["caption"] != BOX:
-            self.note("shell box", box)
-            self.answer("", IDOK, caption=box["caption"])
-        text = self.note("error box", self.answer("", IDOK))
-        self.assertRegex(text, guitest.OS_ERROR)
-        self.answer_exact("Download failed. Do you want to attempt to download in your browser?", IDNO)
+        text, _ = self.answer_program_box()
+        self.assertRegex(text, wincase.OS_ERROR)
+        self.answer_exact(wincase.BROWSER_QUESTION, IDNO)
         self.wait_exit()
         self.assertEqual(self.installer_runs(), [])
         # The file stays where it was downloaded, unchanged.
@@ -43,4 +39,4 @@ class Installer(guitest.GuiTest):
 
 
 if __name__ == "__main__":
-    guitest.main()
+    wincase.main()

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""One whole run of the program (qd_slot0) downloading a 1 GiB body: its
+"""One whole run of the program downloading a 1 GiB body: its
 memory stays flat while it runs. The program is a Linux process under Wine, so
 its memory is read from the host, /proc/<pid>/status: RssAnon (resident
 anonymous memory, the private bytes) and VmRSS, twice a second.
@@ -12,8 +12,8 @@ import os
 import shutil
 import time
 
-import hardening
-from hardening import IDNO, OS_ERROR
+import wincase
+from wincase import IDNO, OS_ERROR
 from procmem import find_process, memory
 
 SIZE = 1 << 30
@@ -21,8 +21,7 @@ MIB = 1 << 20
 FLAT = 16 * MIB    # largest rise of RssAnon allowed once the transfer runs
 
 
-class BigDownload(hardening.Case):
-    SLOT = 0
+class BigDownload(wincase.Case):
 
     def tearDown(self):
         super().tearDown()
@@ -35,7 +34,7 @@ class BigDownload(hardening.Case):
         self.serve(body_size=SIZE, chunk=65536)
         # A name of its own, to find its process.
         exe = os.path.join(self.work, "qdh-big-%d.exe" % os.getpid())
-        shutil.copy(hardening.exe("qd_slot0"), exe)
+        shutil.copy(self.exe, exe)
         self.launch(exe, lifetime=140)
         pid = find_process(os.path.basename(exe), timeout=30)
         self.assertIsNotNone(pid, "the program's process was not found")
@@ -59,7 +58,7 @@ class BigDownload(hardening.Case):
 
         text, passed = self.answer_program_box(timeout_ms=30000)
         self.assertRegex(text, OS_ERROR)
-        self.answer_exact(hardening.BROWSER_QUESTION, IDNO)
+        self.answer_exact(wincase.BROWSER_QUESTION, IDNO)
         self.wait_exit(30000)
         self.assertEqual(os.path.getsize(self.temp_file), SIZE)
 
@@ -77,4 +76,4 @@ class BigDownload(hardening.Case):
 
 
 if __name__ == "__main__":
-    hardening.main()
+    wincase.main()

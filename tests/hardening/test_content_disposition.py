@@ -6,8 +6,7 @@ the temporary folder under the program's own name, and nothing is written
 where the server's name points."""
 import os
 
-import hardening
-from hardening import harness
+import wincase
 
 # Beyond the corpus: names that point elsewhere.
 ESCAPES = {
@@ -19,23 +18,21 @@ ESCAPES = {
 
 
 def corpus():
-    folder = os.path.join(hardening.cfg()["corpus"], "content_disposition")
+    folder = os.path.join(wincase.config().corpus, "content_disposition")
     shapes = {}
     for name in sorted(os.listdir(folder)):
-        shapes[name] = hardening.read(os.path.join(folder, name)).decode("latin-1")
+        shapes[name] = wincase.read(os.path.join(folder, name)).decode("latin-1")
     return shapes
 
 
-class ContentDisposition(hardening.Case):
-    SLOT = 1
-
+class ContentDisposition(wincase.Case):
     def test_every_shape_downloads_and_runs_under_the_programs_name(self):
         shapes = corpus()
         self.assertGreaterEqual(len(shapes), 10, "the corpus is missing")
         shapes.update(ESCAPES)
-        payload = hardening.helper_bytes()
+        payload = wincase.installer_bytes()
         self.serve(body=payload)
-        escaped = [os.path.join(self.work, "..", "qdh-escaped.exe"), "/tmp/qdh-escaped.exe",
+        escaped = [os.path.join(self.temp, "..", "..", "qdh-escaped.exe"), "/tmp/qdh-escaped.exe",
                    os.path.join(self.temp, "qdh-escaped.exe")]
         for name, value in shapes.items():
             with self.subTest(name, value=value):
@@ -45,7 +42,7 @@ class ContentDisposition(hardening.Case):
                 self.server.route("/installer.php", body=payload,
                                   headers=[["Content-Disposition", value]])
                 self.server.clear()
-                self.launch(hardening.exe("qd_slot1"))
+                self.launch()
                 self.wait_exit(30000)
                 self.assertEqual(self.program_boxes(), [])
                 self.end_run()
@@ -54,7 +51,7 @@ class ContentDisposition(hardening.Case):
                 self.assertEqual(got[0]["outcome"], "complete")
                 runs = self.installer_runs()
                 self.assertEqual(len(runs), 1, runs)
-                self.assertEqual(runs[0]["path"].lower(), harness.winpath(self.temp_file).lower())
+                self.assertEqual(runs[0]["path"].lower(), self.temp_file_win.lower())
                 self.assertEqual(runs[0]["exit"], 0)
                 self.assertEqual(os.listdir(self.temp), [], "left in the temporary folder")
                 for path in escaped:
@@ -62,4 +59,4 @@ class ContentDisposition(hardening.Case):
 
 
 if __name__ == "__main__":
-    hardening.main()
+    wincase.main()

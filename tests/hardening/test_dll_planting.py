@@ -29,10 +29,9 @@ import os
 import re
 import shutil
 import subprocess
-import time
 
-import hardening
-from hardening import CHECKBOX, IDOK, IDYES, SAVE_AS, harness
+import wincase
+from wincase import CHECKBOX, IDOK, IDYES, SAVE_AS, harness
 
 # Not known DLLs on Windows: a copy beside the program is found first, unless
 # the search is restricted. The ones the issue names come first.
@@ -58,14 +57,14 @@ KNOWN_DLLS = {
 }
 
 # Loaded on first use, after the entry has restricted the search.
-DELAY_LOADED = hardening.cfg()["delay_loaded"]
+DELAY_LOADED = wincase.config().delay_loaded
 
 LOOKUP = re.compile(r'^([0-9a-f]{4}):[0-9a-f]{4}:trace:module:load_dll looking for L"([^"]+)" in (.*)$')
 
 
 def import_table(path):
     """objdump -p of a program: the text, and the DLL names it imports."""
-    r = subprocess.run([hardening.cfg()["objdump"], "-p", path], capture_output=True, text=True,
+    r = subprocess.run([wincase.config().objdump, "-p", path], capture_output=True, text=True,
                        timeout=60, check=True)
     names = [line.split("DLL Name:")[1].strip() for line in r.stdout.splitlines() if "DLL Name:" in line]
     return r.stdout, names
@@ -84,7 +83,7 @@ def delay_names_in_image(path):
     """The delay-loaded DLL names the image carries (its delay-import records
     name them; binutils leaves the directory entry empty, so objdump cannot
     list them)."""
-    data = hardening.read(path).lower()
+    data = wincase.read(path).lower()
     return [n for n in DELAY_LOADED if n.lower().encode() in data]
 
 
@@ -113,11 +112,10 @@ def lookups(trace, app_dir_win):
     return unrestricted, restricted
 
 
-class DllPlanting(hardening.Case):
-    SLOT = 0
-
+class DllPlanting(wincase.Case):
     def setUp(self):
         super().setUp()
+        self.assertEqual(wincase.SLOT, 0, "qd_slot0 and qd_unhardened talk to slot 0's port")
         self.app = os.path.join(self.work, "Downloads")
         self.markers = os.path.join(self.work, "markers")
         os.makedirs(self.app)
@@ -129,9 +127,9 @@ class DllPlanting(hardening.Case):
         for name in os.listdir(self.app):
             os.remove(os.path.join(self.app, name))
         program = os.path.join(self.app, "QuilletDownloader.exe")
-        shutil.copy(hardening.exe(variant), program)
+        shutil.copy(wincase.exe(variant), program)
         for name in planted:
-            shutil.copy(hardening.exe("plant"), os.path.join(self.app, name))
+            shutil.copy(wincase.exe("plant"), os.path.join(self.app, name))
         return program
 
     def overrides(self, planted):
@@ -148,7 +146,7 @@ class DllPlanting(hardening.Case):
         if outcome == "404":
             self.server.route("/installer.php", status=404, body="no such installer")
         else:
-            self.server.route("/installer.php", body=hardening.helper_bytes(), chunk=16384, delay=0.1)
+            self.server.route("/installer.php", body=wincase.installer_bytes(), chunk=16384, delay=0.1)
         self.server.clear()
         log = os.path.join(self.work, name + ".log")
         # WINEDLLOVERRIDES is read from the host environment, so it goes to
@@ -164,10 +162,10 @@ class DllPlanting(hardening.Case):
                                               timeout=45, allow_err=True)
             self.assertEqual(status, "ok", "Save As: %s" % rest)
             self.answer_exact("Continue with Installation?", IDYES)
-            self.assertEqual(hardening.read(copy), hardening.helper_bytes())
+            self.assertEqual(wincase.read(copy), wincase.installer_bytes())
         elif outcome == "404":
             self.assertEqual(self.answer(IDOK), "Download Failed: Not Found (404)")
-            self.answer_exact(hardening.BROWSER_QUESTION, IDYES)
+            self.answer_exact(wincase.BROWSER_QUESTION, IDYES)
         code = self.driver.wait(5000 if outcome == "start" else 40000)
         self.end_run()
         with open(log, "rb") as f:
@@ -178,15 +176,15 @@ class DllPlanting(hardening.Case):
 
     def test_no_dll_is_loaded_from_the_program_folder(self):
         self.serve(body=b"")
-        text, imports = import_table(hardening.exe("qd_slot0"))
+        text, imports = import_table(wincase.exe("qd_slot0"))
         print("\nImport table of qd_slot0 (i686-w64-mingw32-objdump -p):\n" + import_section(text))
-        delay = delay_names_in_image(hardening.exe("qd_slot0"))
+        delay = delay_names_in_image(wincase.exe("qd_slot0"))
         print("delay-loaded (named in the image, not imported): %s" % ", ".join(delay))
         # Every DLL imported the ordinary way is a known DLL; the others are
         # delay-loaded.
         self.assertEqual([n for n in imports if n.lower() not in KNOWN_DLLS], [], imports)
         self.assertEqual(sorted(delay), sorted(DELAY_LOADED))
-        _, unhardened_imports = import_table(hardening.exe("qd_unhardened"))
+        _, unhardened_imports = import_table(wincase.exe("qd_unhardened"))
         print("imports of qd_unhardened: %s" % ", ".join(unhardened_imports))
         self.assertTrue({"wininet.dll", "version.dll"} <= {n.lower() for n in unhardened_imports})
 
@@ -250,4 +248,4 @@ class DllPlanting(hardening.Case):
 
 
 if __name__ == "__main__":
-    hardening.main()
+    wincase.main()

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Files that cannot be written or removed, end to end through the program
-(qd_slot0): the disk filling up while the body is written, a Save As location
+"""Files that cannot be written or removed, end to end through the program:
+the disk filling up while the body is written, a Save As location
 that cannot be written, and the temporary installer still held open by what
 the installer left running. Each ends with the error and the browser offer,
 exit code 0, and loses nothing that was saved.
@@ -13,23 +13,17 @@ on a full disk fails with 112. No privileges are needed.
 import os
 import resource
 
-import hardening
-from hardening import CHECKBOX, IDNO, IDYES, OS_ERROR, SAVE_AS, harness
+import wincase
+from wincase import CHECKBOX, IDNO, IDYES, OS_ERROR, SAVE_AS, harness
 
 LIMIT = 1 << 20
 
 
-class FileFaults(hardening.Case):
-    SLOT = 0
-
-    def setUp(self):
-        super().setUp()
-        self.payload = hardening.helper_bytes()
-
+class FileFaults(wincase.Case):
     def test_disk_full_while_the_body_is_written(self):
-        body = hardening.padded(self.payload, 3 * LIMIT)
+        body = wincase.padded(self.payload, 3 * LIMIT)
         self.serve(body=body)
-        self.launch(hardening.exe("qd_slot0"), limits={resource.RLIMIT_FSIZE: LIMIT})
+        self.launch(limits={resource.RLIMIT_FSIZE: LIMIT})
         text = self.answer_failure(browser=IDNO)
         self.assertTrue(text.startswith("Download Failed: "), repr(text))
         # The stream's own text; a system text would stand in its place.
@@ -37,7 +31,7 @@ class FileFaults(hardening.Case):
         self.wait_exit()
         self.assertEqual(self.installer_runs(), [])
         # What was written before the disk was full stays, as it arrived.
-        self.assertEqual(hardening.read(self.temp_file), body[:LIMIT])
+        self.assertEqual(wincase.read(self.temp_file), body[:LIMIT])
 
     def test_save_as_location_that_cannot_be_written(self):
         # The copy's place is taken by a file another program holds open
@@ -48,7 +42,7 @@ class FileFaults(hardening.Case):
         with open(saved, "wb") as f:
             f.write(b"an earlier copy")
         self.hold_file(saved, 60000)
-        dlg = self.launch(hardening.exe("qd_slot0"))
+        dlg = self.launch()
         self.driver.cmd("click", dlg, CHECKBOX)
         self.assertIsNotNone(self.driver.find(SAVE_AS, 30000), "no Save As dialog")
         self.driver.raw("saveas", harness.winpath(saved), 2000, SAVE_AS,
@@ -61,13 +55,13 @@ class FileFaults(hardening.Case):
         self.assertTrue(text.startswith("System Error.  Code: 32.\r\n"), repr(text))
         self.wait_exit()
         self.assertEqual(self.installer_runs(), [], "the installer ran although the copy failed")
-        self.assertEqual(hardening.read(self.temp_file), self.payload, "the download was not kept")
-        self.assertEqual(hardening.read(saved), b"an earlier copy")
+        self.assertEqual(wincase.read(self.temp_file), self.payload, "the download was not kept")
+        self.assertEqual(wincase.read(saved), b"an earlier copy")
 
     def test_temporary_installer_held_open_after_it_ran(self):
         # The installer exits at once, leaving a child that holds its file.
         self.serve(body=self.payload)
-        self.launch(hardening.exe("qd_slot0"), env={"QD_TEST_HOLD_MS": 15000})
+        self.launch(env={"QD_TEST_HOLD_MS": 15000})
         text = self.answer_failure(browser=IDNO)
         runs = self.installer_runs()
         self.assertEqual(len(runs), 1, runs)
@@ -75,8 +69,8 @@ class FileFaults(hardening.Case):
         self.assertRegex(text, OS_ERROR)
         self.assertTrue(text.startswith("System Error.  Code: 32.\r\n"), repr(text))
         self.wait_exit()
-        self.assertEqual(hardening.read(self.temp_file), self.payload)
+        self.assertEqual(wincase.read(self.temp_file), self.payload)
 
 
 if __name__ == "__main__":
-    hardening.main()
+    wincase.main()

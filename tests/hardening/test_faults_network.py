@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""A server that misbehaves, end to end through the program (qd_slot1): the
+"""A server that misbehaves, end to end through the program: the
 connection cut mid-body with and without a length, a stall after the headers
 followed by a trickle while the user cancels, a status number beyond 31 bits,
 redirect loops, replies that are not HTTP, and 64 KiB of headers. Each run
@@ -16,19 +16,13 @@ import os
 import threading
 import time
 
-import hardening
-from hardening import IDNO, IDYES, OS_ERROR, STATUS
+import wincase
+from wincase import IDNO, IDYES, OS_ERROR, STATUS
 
 
-class NetworkFaults(hardening.Case):
-    SLOT = 1
-
-    def setUp(self):
-        super().setUp()
-        self.payload = hardening.helper_bytes()
-
+class NetworkFaults(wincase.Case):
     def run_program(self):
-        return self.launch(hardening.exe("qd_slot1"))
+        return self.launch()
 
     def assert_failure(self, expected=None, prefix="Download Failed: "):
         text = self.answer_failure()
@@ -53,16 +47,16 @@ class NetworkFaults(hardening.Case):
     # -- the body cut short ----------------------------------------------------------
 
     def test_cut_with_a_length_is_reported_and_the_part_kept(self):
-        body = hardening.padded(self.payload, 300000)
+        body = wincase.padded(self.payload, 300000)
         self.serve(body=body, cut_after=150000)
         self.run_program()
         self.assert_failure("Download Failed: Download incomplete: 150000 of 300000 bytes received")
-        self.assertEqual(hardening.read(self.temp_file), body[:150000], "the part received was not kept")
+        self.assertEqual(wincase.read(self.temp_file), body[:150000], "the part received was not kept")
 
     def test_cut_without_a_length_looks_complete(self):
         # Cut inside the padding: what arrived is still a whole program, and
         # nothing tells the early close from the end.
-        body = hardening.padded(self.payload, 300000)
+        body = wincase.padded(self.payload, 300000)
         self.serve(body=body, content_length=None, cut_after=len(self.payload) + 20000)
         self.run_program()
         self.wait_exit(30000)
@@ -79,16 +73,16 @@ class NetworkFaults(hardening.Case):
         text, passed = self.answer_program_box()
         print("\nsystem boxes before the program's: %r" % [(b["caption"], b["text"]) for b in passed])
         self.assertRegex(text, OS_ERROR)
-        self.answer_exact(hardening.BROWSER_QUESTION, IDNO)
+        self.answer_exact(wincase.BROWSER_QUESTION, IDNO)
         self.wait_exit()
         self.assertEqual(self.installer_runs(), [])
-        self.assertEqual(hardening.read(self.temp_file), self.payload[:cut])
+        self.assertEqual(wincase.read(self.temp_file), self.payload[:cut])
 
     # -- a stall, then a trickle --------------------------------------------------------
 
     def test_stall_then_trickle_can_be_cancelled(self):
         stall = 5.0
-        self.serve(body=hardening.padded(self.payload, 400000), stall=stall, chunk=4096, delay=0.1)
+        self.serve(body=wincase.padded(self.payload, 400000), stall=stall, chunk=4096, delay=0.1)
         dlg = self.run_program()
         got = self.server.wait_for(lambda entries: entries, 20)
         self.assertTrue(got, "no request")
@@ -160,9 +154,9 @@ class NetworkFaults(hardening.Case):
         text, passed = self.answer_program_box()
         print("\nsystem boxes: %r; the program's: %r" % ([b["text"] for b in passed], text))
         self.assertTrue(OS_ERROR.match(text) or text.startswith("Download Failed: "), repr(text))
-        self.answer_exact(hardening.BROWSER_QUESTION, IDNO)
+        self.answer_exact(wincase.BROWSER_QUESTION, IDNO)
         self.wait_exit()
-        self.assertEqual(hardening.read(self.temp_file), b"second line\r\n")
+        self.assertEqual(wincase.read(self.temp_file), b"second line\r\n")
         self.assertEqual(self.installer_runs(), [])
 
     def test_reply_of_binary_garbage(self):
@@ -199,4 +193,4 @@ class NetworkFaults(hardening.Case):
 
 
 if __name__ == "__main__":
-    hardening.main()
+    wincase.main()

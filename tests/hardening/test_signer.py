@@ -25,8 +25,8 @@ import subprocess
 import tempfile
 import unittest
 
-import hardening
-from hardening import IDNO, harness
+import wincase
+from wincase import IDNO, harness
 
 SIZE = 300000            # the served installer, padded
 CUT = 200000             # where the connection ends in the truncation case
@@ -62,12 +62,12 @@ class Pki:
     """Code-signing leaves and signed installers, in a folder of their own."""
 
     def __init__(self, folder):
-        c = hardening.cfg()
+        c = wincase.config()
         self.folder = folder
-        self.openssl = c["openssl"]
-        self.signcode = c["osslsigncode"]
-        self.ca_pem = os.path.join(c["pki"], "ca.pem")
-        self.ca_key = os.path.join(c["pki"], "ca.key")
+        self.openssl = c.openssl
+        self.signcode = c.osslsigncode
+        self.ca_pem = os.path.join(c.pki, "ca.pem")
+        self.ca_key = os.path.join(c.pki, "ca.key")
         if not os.path.isfile(self.ca_key):
             raise AssertionError("the test CA's key %s is missing (tests/e2e/pki.py keeps it)" % self.ca_key)
 
@@ -103,26 +103,25 @@ class Pki:
         return out
 
 
-class SignerCheck(hardening.Case):
-    SLOT = 0
-    SIGNER = hardening.cfg()["signer"]
+class SignerCheck(wincase.Case):
+    SIGNER = wincase.config().signer
     REFUSED = "Download Failed: The downloaded installer is not signed by " + SIGNER
 
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
-        if not hardening.cfg()["osslsigncode"]:
+        if not wincase.config().osslsigncode:
             raise AssertionError("osslsigncode is needed to sign the test installers (apt-get install osslsigncode)")
-        os.makedirs(hardening.cfg()["work"], exist_ok=True)
-        cls._dir = tempfile.TemporaryDirectory(prefix="signing-", dir=hardening.cfg()["work"])
+        os.makedirs(wincase.config().work, exist_ok=True)
+        cls._dir = tempfile.TemporaryDirectory(prefix="signing-", dir=wincase.config().work)
         pki = cls.pki = Pki(cls._dir.name)
         unsigned = pki.path("unsigned.exe")
         with open(unsigned, "wb") as f:
-            f.write(hardening.padded(hardening.helper_bytes(), SIZE))
+            f.write(wincase.padded(wincase.installer_bytes(), SIZE))
         files = {"unsigned": unsigned}
         files["good"] = pki.sign(pki.leaf("good", cls.SIGNER), unsigned, pki.path("good.exe"))
         files["other"] = pki.sign(pki.leaf("other", "Another Publisher"), unsigned, pki.path("other.exe"))
-        data = bytearray(hardening.read(files["good"]))
+        data = bytearray(wincase.read(files["good"]))
         data[first_section_offset(data) + 0x100] ^= 0x01
         files["altered"] = pki.path("altered.exe")
         with open(files["altered"], "wb") as f:
@@ -145,7 +144,7 @@ class SignerCheck(hardening.Case):
         cls = type(self)
         if cls._probe is None:
             names = sorted(self.files)
-            r = harness.run_wine(hardening.exe("trustprobe"),
+            r = harness.run_wine(wincase.exe("trustprobe"),
                                  [self.SIGNER] + [harness.winpath(self.files[n]) for n in names], timeout=60)
             print("\ntrustprobe (WinVerifyTrust, WINTRUST_ACTION_GENERIC_VERIFY_V2, no UI):")
             print(r.out)
@@ -183,8 +182,9 @@ class SignerCheck(hardening.Case):
     # -- what the user sees -------------------------------------------------------
 
     def download(self, name, **route):
-        self.serve(body=hardening.read(self.files[name]), **route)
-        self.launch(hardening.exe("qd_signed_slot0"))
+        self.assertEqual(wincase.SLOT, 0, "qd_signed_slot0 talks to slot 0's port")
+        self.serve(body=wincase.read(self.files[name]), **route)
+        self.launch(wincase.exe("qd_signed_slot0"))
 
     def assert_refused(self):
         text = self.answer_failure(browser=IDNO)
@@ -199,7 +199,7 @@ class SignerCheck(hardening.Case):
         self.wait_exit(30000)
         runs = self.installer_runs()
         self.assertEqual(len(runs), 1, runs)
-        self.assertEqual(runs[0]["path"].lower(), harness.winpath(self.temp_file).lower())
+        self.assertEqual(runs[0]["path"].lower(), self.temp_file_win.lower())
         self.assertEqual(runs[0]["exit"], 0)
         self.assertEqual(self.program_boxes(), [])
         self.assertFalse(os.path.exists(self.temp_file))
@@ -225,4 +225,4 @@ class SignerCheck(hardening.Case):
 
 
 if __name__ == "__main__":
-    hardening.main()
+    wincase.main()

@@ -25,8 +25,8 @@ import re
 import tempfile
 import unittest
 
-import hardening
-from hardening import harness
+import wincase
+from wincase import harness
 
 ROUNDS = 10
 SLACK = 256 * 1024
@@ -40,8 +40,8 @@ class EngineSoak(unittest.TestCase):
         srv = harness.start_server()
         bad = harness.start_server(trusted=False)
         baseline_srv = harness.start_server()
-        os.makedirs(hardening.cfg()["work"], exist_ok=True)
-        out = tempfile.TemporaryDirectory(prefix="soak-", dir=hardening.cfg()["work"])
+        os.makedirs(wincase.config().work, exist_ok=True)
+        out = tempfile.TemporaryDirectory(prefix="soak-", dir=wincase.config().work)
         try:
             srv.route("/ok", body_size=262144, keep_alive=True)
             srv.route("/small", body_size=4096, keep_alive=True)
@@ -63,7 +63,7 @@ class EngineSoak(unittest.TestCase):
                     "--baseline", 40, baseline_srv.url("/small")]
             for job in jobs:
                 args += ["--job", job]
-            r = harness.run_wine(hardening.exe("soak"), args, timeout=170)
+            r = harness.run_wine(wincase.exe("soak"), args, timeout=170)
             connections = srv.connections() + bad.connections()
         finally:
             srv.stop()
@@ -104,4 +104,4 @@ class EngineSoak(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    hardening.main()
+    wincase.main()

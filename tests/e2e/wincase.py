@@ -1,16 +1,21 @@
-"""What the GUI tests share: one test slot (a program variant and its loopback
-port), a fresh work folder and temporary folder per case, the test server
-handing out the fake installer, the GUI driver playing the user, and the
-diagnostics printed when a case fails.
+"""The one case base of the Windows-side tests of the whole program
+(tests/gui, tests/hardening, and any new ones): a test slot (a program
+variant and its loopback port), a fresh work folder and temporary folder per
+case, the test server handing out the installer stand-in
+(tools/fakeinstaller), the program started as a user would start it and
+played through the GUI driver, the installer's and the browser's records,
+and the diagnostics printed when a case fails.
 
-A script runs on one slot, chosen on its command line (--slot 0 or 1); ctest
-locks the slot's port, so two scripts on different slots can run at once.
-Within a slot the program's temporary folder (TEMP/TMP) is a folder of the
-slot's own inside the prefix, so the two slots never share the installer file.
+A script runs on one slot, chosen on its command line (--slot 0 or 1, which
+the ctest registration passes); ctest locks the slot's port, so two scripts
+on different slots can run at once. Within a slot the program's temporary
+folder (TEMP/TMP) is a folder of the slot's own inside the prefix's, so the
+two slots never share the installer file.
 
 Every wait is bounded: the driver bounds each command, each driver process
 has a lifetime, and ctest bounds the script.
 """
+import atexit
 import os
 import re
 import shutil
@@ -20,10 +25,7 @@ import threading
 import time
 import unittest
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(os.path.dirname(HERE), "e2e"))
-
-import harness  # noqa: E402
+import harness
 
 DIALOG = "Quillet for 2024 Downloader"
 BOX = "Quillet Downloader"
@@ -31,6 +33,7 @@ SAVE_AS = "Save Downloader"
 INSTALLER = "Quillet_2024_Setup.exe"
 PATH_QUERY = "/installer.php?serial=quill&year=2024"
 AGENT = "TovInstaller/1.1"
+BROWSER_QUESTION = "Download failed. Do you want to attempt to download in your browser?"
 
 IDOK, IDCANCEL, IDYES, IDNO = 1, 2, 6, 7
 BAR, STATUS, DETAIL, CHECKBOX = 101, 102, 103, 104
@@ -39,9 +42,9 @@ BAR, STATUS, DETAIL, CHECKBOX = 101, 102, 103, 104
 PHASES = ["Initializing....", "Preparing...", "Connecting...", "Requesting...",
           "Downloading...", "Finishing...", "Completed"]
 
-# An operating-system error as the program words it.
-OS_ERROR = re.compile(r"^(System Error\.  Code: [1-9]\d*\.\r\n.*|A call to an OS function failed)$",
-                      re.S)
+# An operating-system error as the program words it: the code, then the
+# system's own text, which is never empty.
+OS_ERROR = re.compile(r"^(System Error\.  Code: [1-9]\d*\.\r\n.+|A call to an OS function failed)$", re.S)
 
 # Wine closes every window of a program with no window manager only after a
 # wait of about 2 s, so each answered box costs that much.
@@ -50,9 +53,9 @@ DIALOG_MS = 30000   # the first program of a session waits for Wine's desktop
 
 
 def _take_option(name, default):
+    """Takes `name <value>` out of the command line; returns the value."""
     value = default
-    argv = [sys.argv[0]]
-    args = sys.argv[1:]
+    args, rest = sys.argv[1:], [sys.argv[0]]
     i = 0
     while i < len(args):
         if args[i] == name and i + 1 < len(args):
@@ -61,44 +64,38 @@ def _take_option(name, default):
             continue
         if args[i].startswith(name + "="):
             value = args[i].split("=", 1)[1]
-            i += 1
-            continue
-        argv.append(args[i])
+        else:
+            rest.append(args[i])
         i += 1
-    sys.argv[:] = argv
+    sys.argv[:] = rest
     return value
 
 
-SLOT = int(_take_option("--slot", os.environ.get("QD_GUI_SLOT", "0")))
+SLOT = int(_take_option("--slot", "0"))
 
 
-def work_root():
-    return os.environ.get("QD_GUI_WORK") or os.path.join(HERE, "..", "..", "build", "gui-work")
+def config():
+    return harness.config()
 
 
-def installer_bytes():
-    """What the server hands out as the installer: the fake installer itself."""
-    with open(harness.config().exe("fakeinstaller"), "rb") as f:
+def exe(name):
+    return harness.config().exe(name)
+
+
+def read(path):
+    with open(path, "rb") as f:
         return f.read()
 
 
-def with_padding(data, size):
-    """A valid program of `size` bytes: the fake installer with data appended
-    after its image, which Windows ignores when it starts the program."""
+def installer_bytes():
+    """What the server hands out as the installer: the stand-in itself."""
+    return read(exe("fakeinstaller"))
+
+
+def padded(data, size):
+    """A valid program of `size` bytes: data appended after the image, which
+    the loader ignores."""
     return data + harness.pattern_bytes(size - len(data)) if size > len(data) else data
-
-
-def order_ok(seen, order=PHASES):
-    """True when the texts seen (repeats collapsed) follow `order`."""
-    last = -1
-    for text in collapse(seen):
-        if text not in order:
-            return False
-        i = order.index(text)
-        if i <= last:
-            return False
-        last = i
-    return True
 
 
 def collapse(texts):
@@ -118,12 +115,25 @@ def collapse(texts):
     return out
 
 
+def order_ok(seen, order=PHASES):
+    """True when the texts seen (repeats collapsed) follow `order`."""
+    last = -1
+    for text in collapse(seen):
+        if text not in order:
+            return False
+        i = order.index(text)
+        if i <= last:
+            return False
+        last = i
+    return True
+
+
 class Watcher:
     """A second driver that records every text a control shows, in order,
     until the window has gone (or the time is up)."""
 
-    def __init__(self, hwnd, ctrl, timeout_ms, env=None):
-        self.driver = harness.Driver(env=env, lifetime=timeout_ms / 1000 + 30)
+    def __init__(self, hwnd, ctrl, timeout_ms):
+        self.driver = harness.Driver(lifetime=timeout_ms / 1000 + 30)
         self.texts, self.gone, self.error = [], False, None
         self._thread = threading.Thread(target=self._run, args=(hwnd, ctrl, timeout_ms), daemon=True)
         self._thread.start()
@@ -158,7 +168,8 @@ def keep_desktop():
     on around the program's first windows."""
     global _keeper
     if _keeper is None:
-        _keeper = harness.Driver(lifetime=3600)
+        _keeper = harness.Driver(lifetime=600)
+        atexit.register(_keeper.close)
         try:
             _keeper.start("winver.exe")
             deadline = time.monotonic() + 40
@@ -172,8 +183,8 @@ def keep_desktop():
     return _keeper
 
 
-class GuiTest(unittest.TestCase):
-    """One run of the program per case, on this script's slot."""
+class Case(unittest.TestCase):
+    """One run of the program (or several) per case, on this script's slot."""
 
     maxDiff = None
 
@@ -183,35 +194,37 @@ class GuiTest(unittest.TestCase):
         keep_desktop()
 
     def setUp(self):
-        cfg = harness.config()
+        cfg = config()
         self.port = cfg.ports[SLOT]
         self.exe = cfg.exe("qd_slot%d" % SLOT)
-        self.work = os.path.join(work_root(), "slot%d" % SLOT, self.id().split(".", 1)[1])
+        suite = os.path.basename(os.path.dirname(os.path.abspath(sys.argv[0])))
+        self.work = os.path.join(cfg.work, suite, self.id().split(".", 1)[1])
         shutil.rmtree(self.work, ignore_errors=True)
         os.makedirs(self.work)
         info = harness.prefix_info()
-        name = "qd-gui-slot%d" % SLOT
-        self.temp_unix = os.path.join(info["temp_unix"], name)
+        name = "qd-slot%d" % SLOT
+        self.temp = os.path.join(info["temp_unix"], name)
         self.temp_win = info["temp_windows"] + "\\" + name
-        shutil.rmtree(self.temp_unix, ignore_errors=True)
-        os.makedirs(self.temp_unix)
-        self.temp_file = os.path.join(self.temp_unix, INSTALLER)
+        shutil.rmtree(self.temp, ignore_errors=True)
+        os.makedirs(self.temp)
+        self.temp_file = os.path.join(self.temp, INSTALLER)
         self.temp_file_win = self.temp_win + "\\" + INSTALLER
         self.record = os.path.join(self.work, "installer-record.txt")
         self.browser_log = os.path.join(self.work, "browser.log")
+        self.payload = installer_bytes()
         self.server = None
         self.driver = None
         self.pid = None
+        self.dlg = None
         self.watchers = []
         self.helpers = []
-        self.payload = installer_bytes()
         self.notes = []
 
     def note(self, what, value):
         """Keeps an observation for the diagnostics (printed at once with
-        QD_GUI_VERBOSE=1); returns the value."""
+        QD_VERBOSE=1); returns the value."""
         self.notes.append((what, value))
-        if os.environ.get("QD_GUI_VERBOSE"):
+        if os.environ.get("QD_VERBOSE"):
             print("  %s: %r" % (what, value), file=sys.stderr, flush=True)
         return value
 
@@ -273,51 +286,99 @@ class GuiTest(unittest.TestCase):
 
     # -- the program ------------------------------------------------------------
 
-    def launch(self, exit_code=0, sleep_ms=0, exe=None, find=DIALOG, lifetime=90):
-        """Starts the program as a user would, with the fake installer's
-        settings in its environment; returns the dialog's window."""
-        # Unix side: what winebrowser's recorder reads.
-        self.driver = harness.Driver(env={"QD_BROWSER_LOG": self.browser_log}, lifetime=lifetime)
-        # Windows side: inherited by the program and by the installer it runs.
-        for name, value in [("TEMP", self.temp_win), ("TMP", self.temp_win),
-                            ("QD_TEST_RECORD", harness.winpath(self.record)),
-                            ("QD_TEST_EXIT_CODE", exit_code), ("QD_TEST_SLEEP_MS", sleep_ms)]:
+    def program_env(self, extra=None):
+        """The Windows-side environment of a run: the slot's temporary folder,
+        the installer stand-in's record and its settings (QD_TEST_EXIT_CODE,
+        QD_TEST_SLEEP_MS, QD_TEST_HOLD_MS in `extra`)."""
+        env = {"TEMP": self.temp_win, "TMP": self.temp_win,
+               "QD_TEST_RECORD": harness.winpath(self.record),
+               "QD_TEST_HELPER": harness.winpath(exe("fakeinstaller"))}
+        env.update(extra or {})
+        return env
+
+    def launch(self, program=None, env=None, find=True, lifetime=90, driver_env=None, stderr_path=None,
+               limits=None):
+        """Starts the program (this slot's variant unless `program` is given)
+        through the driver, as a user would; returns the dialog's window.
+        `env` is the program's Windows environment on top of the case's own;
+        `driver_env`, `stderr_path` and `limits` set up the driver's process,
+        which the program inherits (see harness.Driver)."""
+        # The recorder that stands in for the browser reads its log's name
+        # from the Unix environment.
+        denv = {"QD_BROWSER_LOG": self.browser_log}
+        denv.update(driver_env or {})
+        self.driver = harness.Driver(env=denv, lifetime=lifetime, stderr_path=stderr_path, limits=limits)
+        for name, value in self.program_env(env).items():
             self.driver.cmd("setenv", name, value)
-        self.pid = self.driver.start(exe or self.exe)
-        if not find:
-            return None
-        self.dlg = self.driver.find(find, DIALOG_MS)
-        self.assertIsNotNone(self.dlg, "no window %r within %d ms" % (find, DIALOG_MS))
+        # start also limits the driver's box commands to this program.
+        self.pid = self.driver.start(program or self.exe)
+        if find:
+            self.dlg = self.driver.find(DIALOG, DIALOG_MS)
+            self.assertIsNotNone(self.dlg, "no window %r within %d ms" % (DIALOG, DIALOG_MS))
         return self.dlg
+
+    def end_run(self):
+        """Closes the driver (and the program, if it still runs), so that the
+        case can start another run."""
+        if self.driver:
+            self.driver.close()
+            self.driver = None
+        self.dlg = None
 
     def watch(self, ctrl, timeout_ms=30000):
         w = Watcher(self.dlg, ctrl, timeout_ms)
         self.watchers.append(w)
         return w
 
-    def answer(self, text, button, timeout_ms=BOX_MS, caption=BOX):
-        """Answers the program's box whose text contains `text`; returns its text."""
-        return self.driver.answer(caption, text, button, timeout_ms)
+    def answer(self, button, timeout_ms=BOX_MS, caption=BOX):
+        """Presses `button` on the next box with this caption; returns its text."""
+        return self.driver.answer(caption, "", button, timeout_ms)
 
-    def answer_exact(self, text, button, timeout_ms=BOX_MS, caption=BOX):
-        got = self.answer("", button, timeout_ms, caption)
+    def answer_exact(self, text, button, timeout_ms=BOX_MS):
+        got = self.answer(button, timeout_ms)
         self.assertEqual(got, text)
         return got
 
-    def program_boxes(self):
-        """The message boxes the program shows (its dialog not counted)."""
-        return [b for b in self.driver.boxes()
-                if b["pid"] == self.pid and b["hwnd"] != getattr(self, "dlg", None)]
+    def answer_failure(self, timeout_ms=BOX_MS, browser=IDNO):
+        """The error box and the browser offer that end a failed run; returns
+        the error's text."""
+        text = self.note("error box", self.answer(IDOK, timeout_ms))
+        self.answer_exact(BROWSER_QUESTION, browser)
+        return text
 
-    def wait_box(self, timeout=BOX_MS / 1000.0):
-        """Waits for a box of the program, whatever its caption; returns it."""
-        deadline = time.monotonic() + timeout
+    def answer_system_box(self, substring, button=IDOK, timeout_ms=BOX_MS):
+        """Presses a button on a box the system itself shows (the Save As
+        dialog's overwrite question), found by its text, whatever its caption."""
+        deadline = time.monotonic() + timeout_ms / 1000.0
+        while time.monotonic() < deadline:
+            for b in self.driver.boxes():
+                if substring in b["text"] and b["caption"] != BOX:
+                    self.driver.answer(b["caption"], substring, button, 5000)
+                    return b
+            time.sleep(0.05)
+        self.fail("no box with %r within %d ms; boxes: %r" % (substring, timeout_ms, self.program_boxes()))
+
+    def answer_program_box(self, button=IDOK, timeout_ms=BOX_MS):
+        """Answers the program's next box, pressing OK on any box of the
+        system's own that comes first (the shell's about a file it cannot
+        start); returns (the program's box text, the system boxes passed)."""
+        passed = []
+        deadline = time.monotonic() + timeout_ms / 1000.0
         while time.monotonic() < deadline:
             boxes = self.program_boxes()
+            if any(b["caption"] == BOX for b in boxes):
+                return self.answer(button, 5000), passed
             if boxes:
-                return boxes[0]
+                self.driver.answer(boxes[0]["caption"], "", IDOK, 5000)
+                passed.append(self.note("system box", boxes[0]))
+                continue
             time.sleep(0.05)
-        self.fail("no box within %ss" % timeout)
+        self.fail("no box of the program within %d ms; passed %r" % (timeout_ms, passed))
+
+    def program_boxes(self):
+        """The boxes the program shows, its dialog not counted."""
+        return [b for b in self.driver.boxes()
+                if b["pid"] == self.pid and b["hwnd"] != self.dlg and b["caption"] != DIALOG]
 
     def wait_exit(self, timeout_ms=20000):
         """Waits for the program to end by itself; asserts exit code 0."""
@@ -337,19 +398,21 @@ class GuiTest(unittest.TestCase):
     # -- what the installer and the browser recorded ------------------------------
 
     def installer_runs(self):
-        """The fake installer's record: [{'path', 'cmdline', 'cwd'}], one per run,
-        with 'exit' filled in once that run has ended."""
+        """The stand-in's record: [{'path', 'cmdline', 'cwd', 'hold', 'exit'}],
+        one per run; 'hold' and 'exit' are None until that run has got so far."""
         runs = []
         try:
-            with open(self.record, "r", encoding="latin-1") as f:
+            with open(self.record, "r", encoding="utf-8") as f:
                 lines = f.read().splitlines()
         except FileNotFoundError:
             return runs
         for line in lines:
             fields = line.split("\t")
-            if fields[0] == "ran" and len(fields) >= 5:
+            if fields[0] == "ran" and len(fields) == 5:
                 runs.append({"path": fields[1], "cmdline": fields[2], "cwd": fields[3],
-                             "exit": None})
+                             "hold": None, "exit": None})
+            elif fields[0] == "hold" and runs:
+                runs[-1]["hold"] = fields[1]
             elif fields[0] == "exit" and runs:
                 runs[-1]["exit"] = int(fields[1])
         return runs
@@ -381,27 +444,24 @@ class GuiTest(unittest.TestCase):
 
     # -- helpers started by a case ------------------------------------------------
 
-    def hold_file(self, path_win, ms):
-        """Runs tools/holdfile on a file (Windows path); returns once it holds it."""
-        exe = os.environ.get("QD_GUI_HOLDFILE")
-        if not exe:
-            self.skipTest("QD_GUI_HOLDFILE not set (the holdfile tool)")
-        out = open(os.path.join(self.work, "holdfile.out"), "w+b")
-        self.addCleanup(out.close)
-        p = subprocess.Popen([harness.config().wine, exe, path_win, str(ms)],
-                             stdout=out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
-                             env=harness.wine_env(), start_new_session=True)
+    def hold_file(self, path, ms):
+        """Holds a file (a Unix path) open with no sharing, as another program
+        might, until `ms` have passed or the case ends; returns once it holds it."""
+        log = os.path.join(self.work, "hold-%d.log" % len(self.helpers))
+        with open(log, "wb") as out:
+            p = subprocess.Popen([config().wine, exe("fakeinstaller"), "--hold", harness.winpath(path), str(ms)],
+                                 stdout=out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
+                                 env=harness.wine_env(), start_new_session=True)
         self.helpers.append(p)
         deadline = time.monotonic() + 30
         while time.monotonic() < deadline:
-            out.seek(0)
-            text = out.read().decode("latin-1")
+            text = read(log).decode("latin-1")
             if "held" in text:
                 return p
             if "error" in text or p.poll() is not None:
-                self.fail("holdfile could not open %s: %r" % (path_win, text))
+                self.fail("could not hold %s: %r" % (path, text))
             time.sleep(0.05)
-        self.fail("holdfile did not open %s within 30 s" % path_win)
+        self.fail("holding %s did not start within 30 s" % path)
 
     # -- when a case fails --------------------------------------------------------
 
@@ -423,8 +483,7 @@ class GuiTest(unittest.TestCase):
         if d and d.proc.poll() is not None:
             out.append("the driver ended with %s; its stderr:" % d.proc.returncode)
             try:
-                d._err.seek(0)
-                out += ["  " + l for l in d._err.read().decode("latin-1").splitlines()[-30:]]
+                out += ["  " + line for line in d.stderr().splitlines()[-30:]]
             except (OSError, ValueError) as e:
                 out.append("  (unreadable: %s)" % e)
         if d:
@@ -434,21 +493,19 @@ class GuiTest(unittest.TestCase):
         for i, w in enumerate(self.watchers):
             out.append("watcher %d saw: %r (error %r)" % (i, w.texts, w.error))
         if self.server:
-            out.append("server requests:")
-            for e in self.server.requests():
-                out.append("  %s %s -> %s, %d bytes sent" % (e["method"], e["target"], e["outcome"],
-                                                             e["sent"]))
+            out.append("server requests (the last 20):")
+            for e in self.server.requests()[-20:]:
+                out.append("  %s %s -> %s, %d bytes sent" % (e["method"], e["target"], e["outcome"], e["sent"]))
             out.append("TLS failures: %r" % self.server.tls_failures())
         out.append("installer record: %r" % self.installer_runs())
         out.append("browser opened: %r" % self.browser_opened())
         try:
-            out.append("temp folder: %r" % {n: os.path.getsize(os.path.join(self.temp_unix, n))
-                                            for n in os.listdir(self.temp_unix)})
+            out.append("temp folder: %r" % {n: os.path.getsize(os.path.join(self.temp, n))
+                                            for n in os.listdir(self.temp)})
         except OSError as e:
             out.append("temp folder: %s" % e)
         print("\n".join(out), file=sys.stderr, flush=True)
 
 
 def main():
-    harness.config()
-    unittest.main(module="__main__", argv=harness.strip_config_args(sys.argv), verbosity=2)
+    harness.main()
