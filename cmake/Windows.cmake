@@ -37,6 +37,8 @@ foreach(dll ${QD_DELAY_LOADED})
   # names (dllimport calls name only __imp_X), and with it the lazy thunk the
   # delay IAT points at: the first call then jumps to 0. Naming each thunk
   # keeps it.
+  # Read at configure time, so an edited list must configure again.
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/delayload/${dll}.def)
   file(STRINGS ${CMAKE_SOURCE_DIR}/cmake/delayload/${dll}.def _exports REGEX "^[A-Za-z_].*@[0-9]+$")
   foreach(sym ${_exports})
     list(APPEND QD_DELAY_KEEP "-Wl,-u,_${sym}")

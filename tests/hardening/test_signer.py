@@ -10,20 +10,19 @@ end) are refused: the file is deleted, never run, and the user reads
 "Download Failed: The downloaded installer is not signed by <signer>" with the
 browser offer.
 
-Wine's WinVerifyTrust does not check the chain's trust or the certificate's
-purpose: a self-signed certificate, or a leaf of an untrusted CA, with the
-expected name passes (0 where Windows gives CERT_E_UNTRUSTEDROOT 0x800B0109),
-and so does a leaf without the code-signing usage (Windows:
-CERT_E_WRONG_USAGE 0x800B0110). tools/trustprobe shows it, file by file;
-those two cases are expected failures here, and become unexpected successes
-(a failing run) once the platform tells them apart.
+Wine's WinVerifyTrust accepts (0) a self-signed certificate with the
+expected name, where Windows gives CERT_E_UNTRUSTEDROOT 0x800B0109; a leaf
+without the code-signing usage (Windows: CERT_E_WRONG_USAGE 0x800B0110); and
+a leaf issued by a certificate that is no CA, which Wine's Authenticode chain
+policy passes as well. The program builds the signer's chain itself and
+refuses all three; tools/trustprobe shows the platform's answer beside the
+program's verdict, file by file.
 """
 import os
 import shutil
 import struct
 import subprocess
 import tempfile
-import unittest
 
 import wincase
 from wincase import IDNO, harness
@@ -74,17 +73,22 @@ class Pki:
     def path(self, name):
         return os.path.join(self.folder, name)
 
-    def leaf(self, name, cn, ext=CODE_SIGNING):
+    def leaf(self, name, cn, ext=CODE_SIGNING, issuer=None):
+        """A leaf under the test CA, or under the leaf `issuer` of this folder."""
         key, csr, pem, extfile = (self.path(name + s) for s in (".key", ".csr", ".pem", ".ext"))
         with open(extfile, "w") as f:
             f.write(ext)
         run([self.openssl, "req", "-newkey", "rsa:2048", "-nodes", "-sha256", "-keyout", key,
              "-out", csr, "-subj", "/CN=" + cn])
-        run([self.openssl, "x509", "-req", "-in", csr, "-CA", self.ca_pem, "-CAkey", self.ca_key,
+        ca_pem, ca_key, above = self.ca_pem, self.ca_key, self.ca_pem
+        if issuer:
+            ca_pem, ca_key = self.path(issuer + ".pem"), self.path(issuer + ".key")
+            above = self.path(issuer + "-chain.pem")
+        run([self.openssl, "x509", "-req", "-in", csr, "-CA", ca_pem, "-CAkey", ca_key,
              "-set_serial", str(int.from_bytes(os.urandom(8), "big")), "-days", "30", "-sha256",
              "-extfile", extfile, "-out", pem])
         with open(self.path(name + "-chain.pem"), "w") as chain:
-            chain.write(open(pem).read() + open(self.ca_pem).read())
+            chain.write(open(pem).read() + open(above).read())
         return name
 
     def self_signed(self, name, cn):
@@ -129,6 +133,9 @@ class SignerCheck(wincase.Case):
         files["self_signed"] = pki.sign(pki.self_signed("self", cls.SIGNER), unsigned, pki.path("self.exe"))
         files["not_for_code"] = pki.sign(pki.leaf("server", cls.SIGNER, SERVER_ONLY), unsigned,
                                          pki.path("not-for-code.exe"))
+        # "good" has CA:FALSE, so it may not issue certificates.
+        files["not_from_a_ca"] = pki.sign(pki.leaf("under-leaf", cls.SIGNER, issuer="good"), unsigned,
+                                          pki.path("not-from-a-ca.exe"))
         cls.files = files
 
     @classmethod
@@ -168,16 +175,13 @@ class SignerCheck(wincase.Case):
         self.assertEqual((p["other"]["wvt"], p["other"]["signer"], p["other"]["verdict"]),
                          (0, "Another Publisher", "refused"))
 
-    @unittest.expectedFailure
-    def test_platform_refuses_an_untrusted_root(self):
-        # Wine: wvt=0 although the signer's chain reports
-        # CERT_TRUST_IS_UNTRUSTED_ROOT (chain=0x20). Windows: 0x800B0109.
-        self.assertEqual(self.probe()["self_signed"]["verdict"], "refused")
-
-    @unittest.expectedFailure
-    def test_platform_refuses_a_certificate_not_for_code_signing(self):
-        # Wine: wvt=0 for a serverAuth-only leaf. Windows: 0x800B0110.
-        self.assertEqual(self.probe()["not_for_code"]["verdict"], "refused")
+    def test_signer_chain_must_be_trusted_for_code_signing(self):
+        # Each with the expected name and a signature the trust provider
+        # accepts under Wine.
+        p = self.probe()
+        for name in ("self_signed", "not_for_code", "not_from_a_ca"):
+            with self.subTest(name):
+                self.assertEqual((p[name]["signer"], p[name]["verdict"]), (self.SIGNER, "refused"))
 
     # -- what the user sees -------------------------------------------------------
 
@@ -210,6 +214,14 @@ class SignerCheck(wincase.Case):
 
     def test_signed_by_another_subject_is_refused(self):
         self.download("other")
+        self.assert_refused()
+
+    def test_self_signed_is_refused(self):
+        self.download("self_signed")
+        self.assert_refused()
+
+    def test_signed_by_a_leaf_not_for_code_signing_is_refused(self):
+        self.download("not_for_code")
         self.assert_refused()
 
     def test_altered_after_signing_is_refused(self):
