@@ -9,8 +9,11 @@
 
 namespace {
 
+// NO_CACHE_WRITE: the body goes to the caller's stream only; without it the
+// client keeps a second full copy of every installer in the user's cache.
 const DWORD OpenUrlFlags = INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_AUTH |
-                           INTERNET_FLAG_RESYNCHRONIZE | INTERNET_FLAG_NO_UI;  // 0xC0A00
+                           INTERNET_FLAG_RESYNCHRONIZE | INTERNET_FLAG_NO_UI |
+                           INTERNET_FLAG_NO_CACHE_WRITE;  // 0x040C0A00
 const DWORD ReadFlags = IRF_SYNC | IRF_NO_WAIT;                                 // 12
 const DWORD BlockSize = 4096;
 static_assert(sizeof(INTERNET_BUFFERSA) == 40, "the client expects the 32-bit record");
