@@ -29,16 +29,19 @@ HANDLE CreateInstallerFile(const std::string& path) {
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) return file;
     DWORD code = ::GetLastError();
-    char full[MAX_PATH * 2] = {};
+    char full[MaxPathBytes] = {};
     DWORD n = ::GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
     std::string shown = (n > 0 && n < sizeof full) ? std::string(full, n) : path;
     throw EFCreateError(Format("Cannot create file \"%s\". %s", {shown, SystemErrorText(code)}));
 }
 
-// The user's decimal separator, read once at start-up.
+// The user's decimal separator, read once at start-up. In the process's code
+// page (UTF-8), not the locale's: the detail line is shown in the former. A
+// separator that takes more than one byte there falls back to the full stop.
 char LocaleDecimalSeparator() {
     char text[8] = {};
-    if (::GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, text, sizeof text) > 1 && text[1] == '\0')
+    if (::GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL | LOCALE_USE_CP_ACP, text, sizeof text) > 1 &&
+        text[1] == '\0')
         return text[0];
     return '.';
 }
@@ -193,7 +196,9 @@ void TDownloadDialog::DownloadJob() {
 // --- Completion --------------------------------------------------------------
 
 bool TDownloadDialog::SaveInstallerAs() {
-    char file[MAX_PATH + 1] = {};
+    // Sized for UTF-8: a folder name of other scripts takes two or three
+    // bytes a character, and a buffer too small makes the dialog fail.
+    char file[MaxPathBytes] = {};
     std::strncpy(file, FileName.c_str(), MAX_PATH);
 
     OPENFILENAMEA ofn = {};

@@ -12,17 +12,14 @@
 #include "Exceptions.h"
 #include "Format.h"
 #include "LightDialog.h"
+#include "TovUtil.h"
 #include "iTovInetUtils.h"
 
 namespace {
 
 std::string ModuleName() {
-    char path[MAX_PATH + 1] = {};
-    ::GetModuleFileNameA(nullptr, path, MAX_PATH + 1);
-    const char* name = path;
-    for (const char* p = path; *p; ++p)
-        if (*p == '\\' || *p == '/') name = p + 1;
-    return name;
+    const std::string path = GetOwnModulePath();
+    return path.substr(path.find_last_of("\\/") + 1);
 }
 
 // The last resort, for what is not an Exception: a box, then exit code 1.

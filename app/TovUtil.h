@@ -13,6 +13,12 @@ std::string VersionTextOf(uint32_t fileVersionMS);
 
 #include "Handles_win.h"
 
+// Room for a path in the process's code page, which is UTF-8: up to three
+// bytes for each of the MAX_PATH UTF-16 units a path may have, and the zero.
+const DWORD MaxPathBytes = 3 * MAX_PATH + 1;
+
+// The full path of the running program.
+std::string GetOwnModulePath();
 uint32_t GetOwnFileVersion();
 std::string GetVersionText();
 std::string GetTempDir();

@@ -14,13 +14,13 @@ const char BoxCaption[] = "Quillet Downloader";
 const DWORD NoVersion = 0xFFFFFFFFu;
 
 DWORD ReadOwnFileVersion() {
-    char path[MAX_PATH + 1] = {};
-    if (::GetModuleFileNameA(nullptr, path, MAX_PATH + 1) == 0) return NoVersion;
+    const std::string path = GetOwnModulePath();
+    if (path.empty()) return NoVersion;
     DWORD handle = 0;
-    DWORD size = ::GetFileVersionInfoSizeA(path, &handle);
+    DWORD size = ::GetFileVersionInfoSizeA(path.c_str(), &handle);
     if (size == 0) return NoVersion;
     std::unique_ptr<char[]> block(new char[size]);
-    if (!::GetFileVersionInfoA(path, 0, size, block.get())) return NoVersion;
+    if (!::GetFileVersionInfoA(path.c_str(), 0, size, block.get())) return NoVersion;
     VS_FIXEDFILEINFO* info = nullptr;
     UINT length = 0;
     if (!::VerQueryValueA(block.get(), "\\", reinterpret_cast<void**>(&info), &length) || !info)
@@ -31,6 +31,13 @@ DWORD ReadOwnFileVersion() {
 void ErrorBox(HWND owner, const char* text) { ::MessageBoxA(owner, text, BoxCaption, MB_OK | MB_ICONERROR); }
 
 }  // namespace
+
+std::string GetOwnModulePath() {
+    char path[MaxPathBytes] = {};
+    // A path cut short (the result fills the buffer) names another file.
+    DWORD length = ::GetModuleFileNameA(nullptr, path, MaxPathBytes);
+    return length < MaxPathBytes ? std::string(path, length) : std::string();
+}
 
 uint32_t GetOwnFileVersion() {
     DWORD version = ReadOwnFileVersion();

@@ -56,13 +56,16 @@ add_dependencies(qd_core qd_delay_libs)
 
 # qd_add_downloader(<target> [HOST host] [YEAR y] [SERIAL s] [VERSION a.b.c.d]
 #                   [SIGNER name] [NO_SERIAL] [EMPTY_SERIAL] [NO_VERSION]
-#                   [OUTPUT_NAME name] [DEFINES d...] [UNHARDENED])
+#                   [OUTPUT_NAME name] [DEFINES d...] [UNHARDENED]
+#                   [LEGACY_CODE_PAGE])
 # UNHARDENED (tests only) takes the DLL-planting defence out: plain imports
 # and the default search order, to show that the planting test would notice.
+# LEGACY_CODE_PAGE (tests only) leaves the UTF-8 code page out of the
+# manifest, to show that the non-ASCII folder tests would notice.
 # One build of the program with its own per-build values; the test variants
 # differ only in these.
 function(qd_add_downloader target)
-  cmake_parse_arguments(A "NO_SERIAL;EMPTY_SERIAL;NO_VERSION;EXCLUDE_FROM_ALL;UNHARDENED"
+  cmake_parse_arguments(A "NO_SERIAL;EMPTY_SERIAL;NO_VERSION;EXCLUDE_FROM_ALL;UNHARDENED;LEGACY_CODE_PAGE"
                           "HOST;YEAR;SERIAL;VERSION;SIGNER;OUTPUT_NAME" "DEFINES" ${ARGN})
   foreach(v HOST YEAR SERIAL VERSION SIGNER)
     if(NOT DEFINED A_${v})
@@ -87,6 +90,17 @@ function(qd_add_downloader target)
     set(QD_HAVE_VERSION 0)
   endif()
   set(gen ${CMAKE_CURRENT_BINARY_DIR}/variants/${target})
+  set(QD_MANIFEST ${CMAKE_SOURCE_DIR}/resources/QuilletDownloader.manifest)
+  if(A_LEGACY_CODE_PAGE)
+    file(READ ${QD_MANIFEST} _manifest)
+    string(REGEX REPLACE "[ ]*<activeCodePage[^\n]*</activeCodePage>\n" "" _legacy "${_manifest}")
+    if(_legacy STREQUAL _manifest)
+      message(FATAL_ERROR "LEGACY_CODE_PAGE: no activeCodePage element in ${QD_MANIFEST}")
+    endif()
+    set(QD_MANIFEST ${gen}/QuilletDownloader.manifest)
+    file(WRITE ${QD_MANIFEST} "${_legacy}")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/QuilletDownloader.manifest)
+  endif()
   configure_file(${CMAKE_SOURCE_DIR}/resources/BuildConfig.h.in ${gen}/BuildConfig.h @ONLY)
 
   set(exclude)
@@ -111,7 +125,7 @@ function(qd_add_downloader target)
     set_target_properties(${target} PROPERTIES OUTPUT_NAME ${A_OUTPUT_NAME})
   endif()
   set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/QuilletDownloader.rc PROPERTIES
-    OBJECT_DEPENDS "${gen}/BuildConfig.h;${CMAKE_SOURCE_DIR}/resources/MAINICON.ico;${CMAKE_SOURCE_DIR}/resources/QuilletDownloader.manifest")
+    OBJECT_DEPENDS "${gen}/BuildConfig.h;${CMAKE_SOURCE_DIR}/resources/MAINICON.ico;${QD_MANIFEST}")
 endfunction()
 
 set(QD_DEFAULT_HOST "${QD_DOWNLOAD_HOST}")

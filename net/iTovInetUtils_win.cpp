@@ -4,7 +4,8 @@
 #include "Format.h"
 
 std::string SystemErrorText(DWORD code) {
-    char buffer[256];
+    // Room for a localised text in UTF-8, two or three bytes a character.
+    char buffer[1024];
     DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
                                         FORMAT_MESSAGE_ARGUMENT_ARRAY,
                                     nullptr, code, 0, buffer, sizeof buffer, nullptr);
