@@ -377,7 +377,7 @@ class Driver:
 
     def _read(self):
         for raw in self.proc.stdout:
-            self._lines.put(raw.decode("latin-1").rstrip("\r\n"))
+            self._lines.put(raw.decode("utf-8", "replace").rstrip("\r\n"))
         self._lines.put(None)
 
     def expect_line(self, prefix, timeout):
@@ -401,7 +401,7 @@ class Driver:
         """Sends one command; returns (status, rest, extra_lines)."""
         line = " ".join(quote(a) for a in args)
         self.transcript.append("> " + line)
-        self.proc.stdin.write((line + "\n").encode("latin-1"))
+        self.proc.stdin.write((line + "\n").encode("utf-8"))
         self.proc.stdin.flush()
         # The driver bounds every command itself; this limit only guards the
         # driver's own liveness.

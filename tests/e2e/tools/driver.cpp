@@ -8,12 +8,14 @@
 // answer is always one line; detail lines separate their fields with tabs.
 // Window handles are decimal numbers. Every wait is bounded by the timeout
 // (milliseconds) the command names, and the whole driver by --lifetime.
+// Texts travel as UTF-8 both ways and reach Windows through the wide entry
+// points, so names outside the ANSI code page (paths, captions) stay intact.
 //
 //   start <command line>                  CreateProcessA -> ok <pid>
 //   setenv <name> [value]                 for processes started later
 //   scope <pid>                           find/answer/saveas/boxes see only that
 //                                         process's windows (0: every process)
-//   find <caption> <timeout> [class]      FindWindowA, class "#32770" -> ok <hwnd>
+//   find <caption> <timeout> [class]      FindWindowW, class "#32770" -> ok <hwnd>
 //   gone <hwnd> <timeout>                 until the window no longer exists
 //   text <hwnd> <ctrl id|->               WM_GETTEXT -> ok <text>
 //   caption <hwnd>                        the window's own text
@@ -37,6 +39,11 @@
 //   windows                               "win\t<hwnd>\t<class>\t<caption>\t<visible>"
 //                                         per top-level window of the started process
 //   saveas <path> <timeout> [caption]     fill the Save As dialog and press Save
+//   extent <hwnd> <ctrl id|-> [text]      the text (default: the control's own)
+//                                         in the control's font (WM_GETFONT)
+//                                         -> ok <text width> <client width> <dpi>
+//   awareness <hwnd>                      the window's DPI awareness -> ok <n>
+//                                         (0 unaware, 1 system, 2 per monitor)
 //   wait <timeout>                        started process ended -> ok <exit code>
 //   exitcode                              ok <code> | err running
 //   kill                                  TerminateProcess the started process
@@ -54,6 +61,20 @@
 #include "LineEscape.h"
 
 namespace {
+
+std::wstring Wide(const std::string& utf8) {
+    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    if (n) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &out[0], n);
+    return out;
+}
+
+std::string Utf8(const wchar_t* text, size_t length) {
+    int n = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    if (n) WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), &out[0], n, nullptr, nullptr);
+    return out;
+}
 
 HANDLE g_process = nullptr;
 DWORD g_pid = 0;
@@ -121,16 +142,16 @@ bool GetText(HWND wnd, std::string& text) {
     // The text may change between the two messages; a buffer that comes back
     // full is retried larger, so a longer new text is never cut.
     DWORD_PTR length = 0;
-    if (!SendMessageTimeoutA(wnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeout, &length))
+    if (!SendMessageTimeoutW(wnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeout, &length))
         return false;
     for (size_t size = length + 256 > 4096 ? length + 256 : 4096;; size *= 2) {
-        std::vector<char> buf(size);
+        std::vector<wchar_t> buf(size);
         DWORD_PTR got = 0;
-        if (!SendMessageTimeoutA(wnd, WM_GETTEXT, buf.size(), reinterpret_cast<LPARAM>(buf.data()),
+        if (!SendMessageTimeoutW(wnd, WM_GETTEXT, buf.size(), reinterpret_cast<LPARAM>(buf.data()),
                                  SMTO_ABORTIFHUNG, kSendTimeout, &got))
             return false;
         if (got + 1 < size || size > (1u << 24)) {
-            text.assign(buf.data(), got < size ? got : size - 1);
+            text = Utf8(buf.data(), got < size ? got : size - 1);
             return true;
         }
     }
@@ -182,9 +203,9 @@ BOOL CALLBACK FindScopedProc(HWND wnd, LPARAM param) {
     return TRUE;
 }
 
-// FindWindowA, limited to the scope's process when one is set.
+// FindWindowW, limited to the scope's process when one is set.
 HWND FindTop(const char* cls, const char* caption) {
-    if (!g_scope) return FindWindowA(cls, caption);
+    if (!g_scope) return FindWindowW(Wide(cls).c_str(), Wide(caption).c_str());
     WindowSearch s{cls, caption};
     EnumWindows(FindScopedProc, reinterpret_cast<LPARAM>(&s));
     return s.found;
@@ -244,6 +265,35 @@ HWND FileNameEdit(HWND dlg) {
     return GetDlgItem(dlg, 1152);
 }
 
+// What a user can read of `text` in `ctrl`: its width in the control's own
+// font, and the width the control gives it (the client area, less the box of
+// a check box or radio button).
+bool Extent(HWND ctrl, const std::string& text, long& width, long& room) {
+    DWORD_PTR font = 0;
+    RECT client = {};
+    if (!Send(ctrl, WM_GETFONT, 0, 0, font) || !font || !GetClientRect(ctrl, &client)) return false;
+    HDC dc = GetDC(ctrl);
+    if (!dc) return false;
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(font));
+    const std::wstring w = Wide(text);
+    SIZE size = {};
+    bool ok = old && GetTextExtentPoint32W(dc, w.c_str(), static_cast<int>(w.size()), &size);
+    if (old) SelectObject(dc, old);
+    ReleaseDC(ctrl, dc);
+    width = size.cx;
+    room = client.right - client.left;
+    const LONG_PTR kind = GetWindowLongPtrW(ctrl, GWL_STYLE) & BS_TYPEMASK;
+    if (ClassOf(ctrl) == "Button" && kind >= BS_CHECKBOX && kind <= BS_AUTORADIOBUTTON && kind != BS_GROUPBOX)
+        room -= GetSystemMetrics(SM_CXMENUCHECK) + GetSystemMetrics(SM_CXEDGE) * 2;
+    return ok;
+}
+
+// Looked up at run time: the DPI functions are not in every user32.
+template <typename F>
+F User32(const char* name) {
+    return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), name)));
+}
+
 DWORD WINAPI Watchdog(LPVOID param) {
     Sleep(static_cast<DWORD>(reinterpret_cast<uintptr_t>(param)));
     std::printf("err lifetime over\n");
@@ -268,14 +318,13 @@ void Handle(const std::vector<std::string>& a) {
             CloseHandle(g_process);
             g_process = nullptr;
         }
-        STARTUPINFOA si = {};
+        STARTUPINFOW si = {};
         si.cb = sizeof si;
         PROCESS_INFORMATION pi = {};
-        std::vector<char> cmdline(a[1].begin(), a[1].end());
-        cmdline.push_back('\0');
-        if (!CreateProcessA(nullptr, cmdline.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &si, &pi)) {
-            Reply("err", "CreateProcessA " + std::to_string(GetLastError()));
+        std::wstring cmdline = Wide(a[1]);
+        if (!CreateProcessW(nullptr, &cmdline[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                            &pi)) {
+            Reply("err", "CreateProcessW " + std::to_string(GetLastError()));
             return;
         }
         CloseHandle(pi.hThread);
@@ -284,7 +333,7 @@ void Handle(const std::vector<std::string>& a) {
         Reply("ok", Str(g_pid));
     } else if (c == "setenv") {
         if (!need(1)) return;
-        SetEnvironmentVariableA(a[1].c_str(), a.size() > 2 ? a[2].c_str() : nullptr);
+        SetEnvironmentVariableW(Wide(a[1]).c_str(), a.size() > 2 ? Wide(a[2]).c_str() : nullptr);
         Reply("ok");
     } else if (c == "scope") {
         if (!need(1)) return;
@@ -439,11 +488,39 @@ void Handle(const std::vector<std::string>& a) {
             Sleep(20);
         }
         DWORD_PTR r = 0;
-        Send(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(a[1].c_str()), r);
+        SendMessageTimeoutW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Wide(a[1]).c_str()),
+                            SMTO_ABORTIFHUNG, kSendTimeout, &r);
         PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                      reinterpret_cast<LPARAM>(GetDlgItem(dlg, IDOK)));
         DWORD left = timeout - (GetTickCount() - start);
         Reply(WaitGone(dlg, left > 2000 ? left : 2000) ? "ok" : "err", "");
+    } else if (c == "extent") {
+        if (!need(2)) return;
+        HWND w = Control(ToHwnd(a[1]), a[2]);
+        std::string text;
+        if (a.size() > 3)
+            text = a[3];
+        else if (w && !GetText(w, text))
+            w = nullptr;
+        long width = 0, room = 0;
+        if (!w || !Extent(w, text, width, room)) {
+            Reply("err", "no window or font");
+            return;
+        }
+        auto dpiOf = User32<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
+        Reply("ok", std::to_string(width) + " " + std::to_string(room) + " " +
+                        std::to_string(dpiOf ? dpiOf(w) : 0));
+    } else if (c == "awareness") {
+        if (!need(1)) return;
+        typedef void* Context;
+        auto contextOf = User32<Context(WINAPI*)(HWND)>("GetWindowDpiAwarenessContext");
+        auto awarenessOf = User32<int(WINAPI*)(Context)>("GetAwarenessFromDpiAwarenessContext");
+        Context context = contextOf ? contextOf(ToHwnd(a[1])) : nullptr;
+        if (!context || !awarenessOf) {
+            Reply("err", "unknown");
+            return;
+        }
+        Reply("ok", std::to_string(awarenessOf(context)));
     } else if (c == "wait") {
         if (!need(1)) return;
         if (!g_process) {
@@ -483,6 +560,11 @@ void Handle(const std::vector<std::string>& a) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Sizes in the screen's own pixels, as a per-monitor aware program has them.
+    if (auto aware = User32<BOOL(WINAPI*)(HANDLE)>("SetProcessDpiAwarenessContext"))
+        aware(reinterpret_cast<HANDLE>(-4));  // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2
+    else
+        SetProcessDPIAware();
     DWORD lifetime = 120000;
     for (int i = 1; i + 1 < argc; ++i)
         if (std::strcmp(argv[i], "--lifetime") == 0) lifetime = std::strtoul(argv[i + 1], nullptr, 0);
