@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The download engine against the real server: what arrives, what the owner
-is told while it arrives, and what goes out on the wire."""
+is told while it arrives, what goes out on the wire, and what stays behind."""
+import glob
 import os
 
 import harness
@@ -151,6 +152,19 @@ class Transfer(EngineCase):
                 run = harness.run_engine(self.srv.url("/named"))
                 self.assertTrue(run.ok, run)
                 self.assertEqual(run.filename, expected)
+
+    def test_no_copy_is_left_in_the_client_cache(self):
+        body = os.urandom(50000)  # this run's own bytes: no earlier run left them
+        self.srv.route("/cache-probe.exe", body=body)
+        run = harness.run_engine(self.srv.url("/cache-probe.exe"), "--cache-entry")
+        self.assertTrue(run.ok, run)
+        self.assertIn("cached 0", [l[:8] for l in run.result.lines], run)
+        cache = glob.glob(os.path.join(harness.config().prefix, "drive_c", "users", "*", "AppData",
+                                       "Local", "Microsoft", "Windows", "INetCache"))
+        for root, _, files in (w for c in cache for w in os.walk(c)):
+            for name in files:
+                with open(os.path.join(root, name), "rb") as f:
+                    self.assertNotEqual(f.read(), body, "a copy at %s" % os.path.join(root, name))
 
 
 if __name__ == "__main__":

@@ -17,6 +17,8 @@
 //   --abort-before        call Abort before Download
 //   --refuse-after <n>    the stream stores at most <n> bytes in all
 //   --no-progress         leave OnProgress empty
+//   --cache-entry         afterwards ask the client's cache for the address:
+//                         cached <0|1> <GetLastError when 0>
 //   --query <level>:s|n   headers mode: InternetOpenUrlA (flags 0xC0A00) and
 //   --query cl|fn         QueryInfoString / QueryInfoNumber /
 //                         QueryContentLength / QueryFileName, printed as
@@ -170,6 +172,7 @@ int main(int argc, char** argv) {
     long abortAfter = -1;
     bool abortBefore = false;
     bool progress = true;
+    bool cacheEntry = false;
     int64_t refuseAfter = -1;
     std::vector<std::string> queries;
     for (int i = 1; i < argc; ++i) {
@@ -181,6 +184,7 @@ int main(int argc, char** argv) {
         else if (a == "--abort-before") abortBefore = true;
         else if (a == "--refuse-after" && more) refuseAfter = std::strtoll(argv[++i], nullptr, 10);
         else if (a == "--no-progress") progress = false;
+        else if (a == "--cache-entry") cacheEntry = true;
         else if (a == "--query" && more) queries.push_back(argv[++i]);
         else if (!a.empty() && a[0] != '-' && url.empty()) url = a;
         else return Usage();
@@ -232,6 +236,15 @@ int main(int argc, char** argv) {
     Print("filename " + Escape(engine.FileName));
     Print("written " + Num(stream.stored()));
     Print("elapsed_ms " + Num(elapsed));
+    if (cacheEntry) {
+        // Not among the engine's delay-loaded imports: looked up here.
+        typedef BOOL(WINAPI * CacheInfo)(LPCSTR, LPINTERNET_CACHE_ENTRY_INFOA, LPDWORD);
+        auto info = reinterpret_cast<CacheInfo>(reinterpret_cast<void*>(
+            GetProcAddress(LoadLibraryA("wininet.dll"), "GetUrlCacheEntryInfoA")));
+        DWORD size = 0;  // no buffer: the call still tells whether there is an entry
+        BOOL found = info && (info(url.c_str(), nullptr, &size) || GetLastError() == ERROR_INSUFFICIENT_BUFFER);
+        Print(std::string("cached ") + (found ? "1" : "0 " + Num(GetLastError())));
+    }
     Print("end");
     return rc;
 }
