@@ -9,6 +9,14 @@ set(CMAKE_CXX_FLAGS_RELEASE "-Os -DNDEBUG")
 set(CMAKE_C_FLAGS_RELEASE "-Os -DNDEBUG")
 set(CMAKE_EXE_LINKER_FLAGS_RELEASE "-s")
 
+# Byte-identical rebuilds: the same sources and per-build values give the same
+# program wherever and whenever they are built. The link writes no time stamp
+# (the PE checksum then follows from the content alone), and no source or
+# build folder reaches the objects (the last map that matches wins, so a build
+# folder inside the sources becomes "build").
+add_link_options(-Wl,--no-insert-timestamp)
+add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=build)
+
 string(REPLACE "." ";" _qd_version_parts "${QD_FILE_VERSION}")
 list(LENGTH _qd_version_parts _qd_version_count)
 if(NOT _qd_version_count EQUAL 4)
