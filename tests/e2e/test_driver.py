@@ -3,6 +3,7 @@
 against a demo program, the fake installer, and the browser recorder that the
 prefix fixture installed. Other tests rely on all three."""
 import os
+import shutil
 import tempfile
 import time
 import unittest
@@ -122,6 +123,24 @@ class DriverOnDemo(unittest.TestCase):
                 self.assertIn("--flag", lines[0][2])
                 self.assertEqual(lines[1][1], str(code))
                 self.assertGreaterEqual(int(lines[1][2]) - int(lines[0][4]), sleep_ms - 50)
+
+    def test_fake_installer_keeps_paths_outside_the_ansi_code_page(self):
+        # Started from the host: the driver's command line is ANSI.
+        folder = os.path.join(self.tmp.name, "Ωμέγα 日本")
+        os.makedirs(folder)
+        setup = os.path.join(folder, "setup ü.exe")
+        shutil.copy(self.cfg.exe("fakeinstaller"), setup)
+        record = os.path.join(folder, "record ü.txt")
+        r = harness.run_wine(setup, ["ä"], 30, env={"QD_TEST_RECORD": harness.winpath(record)})
+        self.assertEqual(r.rc, 0, r)
+        with open(record, encoding="utf-8") as f:
+            ran = f.read().splitlines()[0].split("\t")
+        self.assertEqual(ran[:2], ["ran", harness.winpath(setup)])
+        self.assertTrue(ran[2].endswith(" ä"), ran)
+        held = os.path.join(folder, "held ü.bin")
+        r = harness.run_wine(setup, ["--hold", harness.winpath(held), 0], 30)
+        self.assertEqual((r.rc, r.lines), (0, ["held", "released"]), r)
+        self.assertTrue(os.path.exists(held))
 
 
 class BrowserRecorder(unittest.TestCase):
