@@ -129,7 +129,7 @@ class DllPlanting(wincase.Case):
         program = os.path.join(self.app, "QuilletDownloader.exe")
         shutil.copy(wincase.exe(variant), program)
         for name in planted:
-            shutil.copy(wincase.exe("plant"), os.path.join(self.app, name))
+            shutil.copy(wincase.exe("qdh_plant"), os.path.join(self.app, name))
         return program
 
     def overrides(self, planted):

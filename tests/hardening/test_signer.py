@@ -151,7 +151,7 @@ class SignerCheck(wincase.Case):
         cls = type(self)
         if cls._probe is None:
             names = sorted(self.files)
-            r = harness.run_wine(wincase.exe("trustprobe"),
+            r = harness.run_wine(wincase.exe("qdh_trustprobe"),
                                  [self.SIGNER] + [harness.winpath(self.files[n]) for n in names], timeout=60)
             print("\ntrustprobe (WinVerifyTrust, WINTRUST_ACTION_GENERIC_VERIFY_V2, no UI):")
             print(r.out)

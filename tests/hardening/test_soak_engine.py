@@ -63,7 +63,7 @@ class EngineSoak(unittest.TestCase):
                     "--baseline", 40, baseline_srv.url("/small")]
             for job in jobs:
                 args += ["--job", job]
-            r = harness.run_wine(wincase.exe("soak"), args, timeout=170)
+            r = harness.run_wine(wincase.exe("qdh_soak"), args, timeout=170)
             connections = srv.connections() + bad.connections()
         finally:
             srv.stop()
