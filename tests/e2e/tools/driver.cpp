@@ -41,9 +41,11 @@
 //   saveas <path> <timeout> [caption]     fill the Save As dialog and press Save
 //   extent <hwnd> <ctrl id|-> [text]      the text (default: the control's own)
 //                                         in the control's font (WM_GETFONT)
+//                                         (measured inside its program by
+//                                         measurehook.dll, beside the driver)
 //                                         -> ok <text width> <client width> <dpi>
-//   awareness <hwnd>                      the window's DPI awareness -> ok <n>
-//                                         (0 unaware, 1 system, 2 per monitor)
+//   widest <hwnd> <ctrl id|-> <file>      the same for each line of a UTF-8 file
+//                                         -> ok <width> <client width> <dpi> <widest line>
 //   wait <timeout>                        started process ended -> ok <exit code>
 //   exitcode                              ok <code> | err running
 //   kill                                  TerminateProcess the started process
@@ -55,10 +57,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
 #include "LineEscape.h"
+#include "MeasureShared.h"
 
 namespace {
 
@@ -265,27 +269,57 @@ HWND FileNameEdit(HWND dlg) {
     return GetDlgItem(dlg, 1152);
 }
 
-// What a user can read of `text` in `ctrl`: its width in the control's own
-// font, and the width the control gives it (the client area, less the box of
-// a check box or radio button).
-bool Extent(HWND ctrl, const std::string& text, long& width, long& room) {
-    DWORD_PTR font = 0;
+// The widest of `texts` in the control's own font, measured inside the
+// control's program by measurehook.dll (see there); false if that failed.
+bool Widest(HWND ctrl, const std::vector<std::string>& texts, long& width, size_t& index, long& dpi) {
+    static const DWORD self = GetCurrentProcessId();
+    static HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, MeasureBytes,
+                                               MeasureName(MeasureMapping, self).c_str());
+    static HANDLE done = CreateEventW(nullptr, FALSE, FALSE, MeasureName(MeasureDone, self).c_str());
+    static auto* shared =
+        mapping ? static_cast<MeasureShared*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0)) : nullptr;
+    static HMODULE module = [] {
+        wchar_t path[MAX_PATH] = L"";
+        GetModuleFileNameW(nullptr, path, MAX_PATH);
+        std::wstring dll(path);
+        return LoadLibraryW((dll.substr(0, dll.find_last_of(L"\\/") + 1) + L"measurehook.dll").c_str());
+    }();
+    static DWORD hookedThread = 0;
+    static HHOOK hook = nullptr;
+    const DWORD thread = GetWindowThreadProcessId(ctrl, nullptr);
+    if (!shared || !done || !module || !thread) return false;
+    if (thread != hookedThread) {
+        if (hook) UnhookWindowsHookEx(hook);
+        auto proc = reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(module, "MeasureHook@12")));
+        hook = proc ? SetWindowsHookExW(WH_GETMESSAGE, proc, module, thread) : nullptr;
+        hookedThread = hook ? thread : 0;
+        if (!hook) return false;
+    }
+    std::wstring all;
+    for (const std::string& t : texts) all += Wide(t) + L"\n";
+    if ((all.size() + 1) * sizeof(wchar_t) + sizeof(MeasureShared) > MeasureBytes) return false;
+    std::wmemcpy(shared->texts, all.c_str(), all.size() + 1);
+    shared->widest = shared->index = -1;
+    ResetEvent(done);
+    if (!PostMessageW(ctrl, RegisterWindowMessageW(MeasureMessage), self, 0) ||
+        WaitForSingleObject(done, kSendTimeout) != WAIT_OBJECT_0 || shared->index < 0)
+        return false;
+    width = shared->widest;
+    index = static_cast<size_t>(shared->index);
+    dpi = shared->dpi;
+    return true;
+}
+
+// The width a control gives its text: the client area, less the box of a
+// check box or radio button.
+long Room(HWND ctrl) {
     RECT client = {};
-    if (!Send(ctrl, WM_GETFONT, 0, 0, font) || !font || !GetClientRect(ctrl, &client)) return false;
-    HDC dc = GetDC(ctrl);
-    if (!dc) return false;
-    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(font));
-    const std::wstring w = Wide(text);
-    SIZE size = {};
-    bool ok = old && GetTextExtentPoint32W(dc, w.c_str(), static_cast<int>(w.size()), &size);
-    if (old) SelectObject(dc, old);
-    ReleaseDC(ctrl, dc);
-    width = size.cx;
-    room = client.right - client.left;
+    GetClientRect(ctrl, &client);
+    long room = client.right - client.left;
     const LONG_PTR kind = GetWindowLongPtrW(ctrl, GWL_STYLE) & BS_TYPEMASK;
     if (ClassOf(ctrl) == "Button" && kind >= BS_CHECKBOX && kind <= BS_AUTORADIOBUTTON && kind != BS_GROUPBOX)
         room -= GetSystemMetrics(SM_CXMENUCHECK) + GetSystemMetrics(SM_CXEDGE) * 2;
-    return ok;
+    return room;
 }
 
 // Looked up at run time: the DPI functions are not in every user32.
@@ -494,33 +528,35 @@ void Handle(const std::vector<std::string>& a) {
                      reinterpret_cast<LPARAM>(GetDlgItem(dlg, IDOK)));
         DWORD left = timeout - (GetTickCount() - start);
         Reply(WaitGone(dlg, left > 2000 ? left : 2000) ? "ok" : "err", "");
-    } else if (c == "extent") {
-        if (!need(2)) return;
+    } else if (c == "extent" || c == "widest") {
+        if (!need(c == "widest" ? 3 : 2)) return;
         HWND w = Control(ToHwnd(a[1]), a[2]);
+        std::vector<std::string> texts;
         std::string text;
-        if (a.size() > 3)
-            text = a[3];
-        else if (w && !GetText(w, text))
-            w = nullptr;
-        long width = 0, room = 0;
-        if (!w || !Extent(w, text, width, room)) {
-            Reply("err", "no window or font");
+        if (c == "widest") {
+            FILE* f = _wfopen(Wide(a[3]).c_str(), L"rb");
+            char line[4096];
+            while (f && std::fgets(line, sizeof line, f)) {
+                texts.push_back(line);
+                while (!texts.back().empty() && (texts.back().back() == '\n' || texts.back().back() == '\r'))
+                    texts.back().pop_back();
+            }
+            if (f) std::fclose(f);
+        } else if (a.size() > 3) {
+            texts.push_back(a[3]);
+        } else if (w && GetText(w, text)) {
+            texts.push_back(text);
+        }
+        long widest = 0, dpi = 0;
+        size_t index = 0;
+        if (!w || texts.empty() || !Widest(w, texts, widest, index, dpi)) {
+            Reply("err", "no window, font or text");
             return;
         }
-        auto dpiOf = User32<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
-        Reply("ok", std::to_string(width) + " " + std::to_string(room) + " " +
-                        std::to_string(dpiOf ? dpiOf(w) : 0));
-    } else if (c == "awareness") {
-        if (!need(1)) return;
-        typedef void* Context;
-        auto contextOf = User32<Context(WINAPI*)(HWND)>("GetWindowDpiAwarenessContext");
-        auto awarenessOf = User32<int(WINAPI*)(Context)>("GetAwarenessFromDpiAwarenessContext");
-        Context context = contextOf ? contextOf(ToHwnd(a[1])) : nullptr;
-        if (!context || !awarenessOf) {
-            Reply("err", "unknown");
-            return;
-        }
-        Reply("ok", std::to_string(awarenessOf(context)));
+        text = texts[index];
+        const long room = Room(w);
+        Reply("ok", std::to_string(widest) + " " + std::to_string(room) + " " + std::to_string(dpi) +
+                        (c == "widest" ? " " + Escape(text) : ""));
     } else if (c == "wait") {
         if (!need(1)) return;
         if (!g_process) {
