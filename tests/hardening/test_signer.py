@@ -19,35 +19,19 @@ refuses all three; tools/trustprobe shows the platform's answer beside the
 program's verdict, file by file.
 """
 import os
-import shutil
 import struct
-import subprocess
 import tempfile
 
+import signing
 import wincase
-from wincase import IDNO, harness
+from signing import SERVER_ONLY
+from wincase import IDNO
 
 SIZE = 300000            # the served installer, padded
 CUT = 200000             # where the connection ends in the truncation case
 
-CODE_SIGNING = """\
-basicConstraints = critical, CA:FALSE
-keyUsage = critical, digitalSignature
-extendedKeyUsage = codeSigning
-subjectKeyIdentifier = hash
-authorityKeyIdentifier = keyid
-"""
-SERVER_ONLY = CODE_SIGNING.replace("codeSigning", "serverAuth")
-
 TRUST_E_NOSIGNATURE = 0x800B0100
 TRUST_E_BAD_DIGEST = 0x80096010
-
-
-def run(argv):
-    r = subprocess.run(argv, capture_output=True, text=True, timeout=60)
-    if r.returncode != 0:
-        raise AssertionError("%s failed:\n%s%s" % (" ".join(argv), r.stdout, r.stderr))
-    return r.stdout
 
 
 def first_section_offset(data):
@@ -57,56 +41,6 @@ def first_section_offset(data):
     return struct.unpack_from("<I", data, pe + 24 + optional + 20)[0]
 
 
-class Pki:
-    """Code-signing leaves and signed installers, in a folder of their own."""
-
-    def __init__(self, folder):
-        c = wincase.config()
-        self.folder = folder
-        self.openssl = c.openssl
-        self.signcode = c.osslsigncode
-        self.ca_pem = os.path.join(c.pki, "ca.pem")
-        self.ca_key = os.path.join(c.pki, "ca.key")
-        if not os.path.isfile(self.ca_key):
-            raise AssertionError("the test CA's key %s is missing (tests/e2e/pki.py keeps it)" % self.ca_key)
-
-    def path(self, name):
-        return os.path.join(self.folder, name)
-
-    def leaf(self, name, cn, ext=CODE_SIGNING, issuer=None):
-        """A leaf under the test CA, or under the leaf `issuer` of this folder."""
-        key, csr, pem, extfile = (self.path(name + s) for s in (".key", ".csr", ".pem", ".ext"))
-        with open(extfile, "w") as f:
-            f.write(ext)
-        run([self.openssl, "req", "-newkey", "rsa:2048", "-nodes", "-sha256", "-keyout", key,
-             "-out", csr, "-subj", "/CN=" + cn])
-        ca_pem, ca_key, above = self.ca_pem, self.ca_key, self.ca_pem
-        if issuer:
-            ca_pem, ca_key = self.path(issuer + ".pem"), self.path(issuer + ".key")
-            above = self.path(issuer + "-chain.pem")
-        run([self.openssl, "x509", "-req", "-in", csr, "-CA", ca_pem, "-CAkey", ca_key,
-             "-set_serial", str(int.from_bytes(os.urandom(8), "big")), "-days", "30", "-sha256",
-             "-extfile", extfile, "-out", pem])
-        with open(self.path(name + "-chain.pem"), "w") as chain:
-            chain.write(open(pem).read() + open(above).read())
-        return name
-
-    def self_signed(self, name, cn):
-        run([self.openssl, "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256",
-             "-keyout", self.path(name + ".key"), "-out", self.path(name + ".pem"), "-days", "30",
-             "-subj", "/CN=" + cn, "-addext", "extendedKeyUsage=codeSigning"])
-        shutil.copy(self.path(name + ".pem"), self.path(name + "-chain.pem"))
-        return name
-
-    def sign(self, signer, unsigned, out):
-        if os.path.exists(out):
-            os.remove(out)
-        run([self.signcode, "sign", "-certs", self.path(signer + "-chain.pem"),
-             "-key", self.path(signer + ".key"), "-h", "sha256", "-n", "Quillet",
-             "-in", unsigned, "-out", out])
-        return out
-
-
 class SignerCheck(wincase.Case):
     SIGNER = wincase.config().signer
     REFUSED = "Download Failed: The downloaded installer is not signed by " + SIGNER
@@ -114,11 +48,9 @@ class SignerCheck(wincase.Case):
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
-        if not wincase.config().osslsigncode:
-            raise AssertionError("osslsigncode is needed to sign the test installers (apt-get install osslsigncode)")
         os.makedirs(wincase.config().work, exist_ok=True)
         cls._dir = tempfile.TemporaryDirectory(prefix="signing-", dir=wincase.config().work)
-        pki = cls.pki = Pki(cls._dir.name)
+        pki = cls.pki = signing.Pki(cls._dir.name)
         unsigned = pki.path("unsigned.exe")
         with open(unsigned, "wb") as f:
             f.write(wincase.padded(wincase.installer_bytes(), SIZE))
@@ -147,22 +79,10 @@ class SignerCheck(wincase.Case):
     _probe = None
 
     def probe(self):
-        """tools/trustprobe over every file once: {name: {wvt, signer, chain, verdict}}."""
+        """What trustprobe says of every file: {name: {wvt, signer, chain, verdict}}."""
         cls = type(self)
         if cls._probe is None:
-            names = sorted(self.files)
-            r = harness.run_wine(wincase.exe("qdh_trustprobe"),
-                                 [self.SIGNER] + [harness.winpath(self.files[n]) for n in names], timeout=60)
-            print("\ntrustprobe (WinVerifyTrust, WINTRUST_ACTION_GENERIC_VERIFY_V2, no UI):")
-            print(r.out)
-            self.assertEqual(r.rc, 0, r)
-            lines = r.lines
-            self.assertEqual(len(lines), len(names), r)
-            cls._probe = {}
-            for name, line in zip(names, lines):
-                fields = dict(f.split("=", 1) for f in line.split("\t")[1:] if "=" in f)
-                fields["wvt"] = int(fields["wvt"], 16)
-                cls._probe[name] = fields
+            cls._probe = signing.trust_probe(self.SIGNER, self.files)
         return cls._probe
 
     def test_platform_tells_apart_missing_and_broken_signatures(self):
