@@ -152,6 +152,10 @@ if [ $signing = 1 ]; then
   fi
 
   if [ -n "$timestamp" ]; then
+    # The time-stamps are verified against the CAs given and the system's.
+    system_cas=/etc/ssl/certs/ca-certificates.crt
+    { cat "$ca_file"; if [ -r "$system_cas" ] && ! [ "$system_cas" -ef "$ca_file" ]; then cat "$system_cas"; fi; } \
+      >"$scratch/tsa-cas.pem"
     # A real request, so that a server that answers but is no time-stamp
     # authority is caught here too.
     echo "time-stamp probe" >"$scratch/probe.txt"
@@ -219,9 +223,15 @@ for pair in "${pairs[@]}"; do
       echo "$err" >&2
       fail "signing $name failed"
     fi
-    if ! err=$(osslsigncode verify -CAfile "$ca_file" -in "$staging/$name" 2>&1); then
+    verify=(osslsigncode verify -CAfile "$ca_file" -in "$staging/$name")
+    [ -z "$timestamp" ] || verify+=(-TSA-CAfile "$scratch/tsa-cas.pem")
+    if ! err=$("${verify[@]}" 2>&1); then
       echo "$err" >&2
       fail "the signature of $name does not verify"
+    fi
+    if [ -n "$timestamp" ] && ! grep -q "Timestamp Server Signature verification: ok" <<<"$err"; then
+      echo "$err" >&2
+      fail "the signature of $name carries no valid time-stamp"
     fi
     # Signing adds the signature and nothing else: without it, the program is
     # the one built.

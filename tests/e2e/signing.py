@@ -4,9 +4,11 @@ osslsigncode, and what tools/trustprobe (tests/hardening) says about files.
 The configuration must name openssl, osslsigncode and trustprobe (the
 hardening tests' configuration does).
 """
+import http.server
 import os
 import shutil
 import subprocess
+import threading
 
 import harness
 
@@ -18,6 +20,13 @@ subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
 """
 SERVER_ONLY = CODE_SIGNING.replace("codeSigning", "serverAuth")
+TIME_STAMPING = """\
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature, nonRepudiation
+extendedKeyUsage = critical, timeStamping
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
+"""
 
 
 def run(argv):
@@ -107,3 +116,61 @@ def trust_probe(signer, files):
         fields["wvt"] = int(fields["wvt"], 16)
         out[name] = fields
     return out
+
+
+class TimeStampServer:
+    """An RFC 3161 time-stamp server on loopback (openssl ts -reply), with a
+    time-stamping leaf of the test CA; `url` while it runs. Each request is
+    answered within the reply's own time limit; stop() ends it."""
+
+    CONFIG = """\
+[tsa]
+default_tsa = test_tsa
+[test_tsa]
+serial = {folder}/tsa.serial
+crypto_device = builtin
+signer_cert = {folder}/tsa.pem
+certs = {ca}
+signer_key = {folder}/tsa.key
+signer_digest = sha256
+default_policy = 1.3.6.1.4.1.4146.2.3
+digests = sha256, sha384, sha512
+accuracy = secs:1
+ordering = yes
+tsa_name = yes
+ess_cert_id_chain = no
+ess_cert_id_alg = sha256
+"""
+
+    def __init__(self, pki):
+        pki.leaf("tsa", "Quillet Test Time-Stamp Authority", TIME_STAMPING)
+        config = pki.path("tsa.cnf")
+        with open(config, "w") as f:
+            f.write(self.CONFIG.format(folder=pki.folder, ca=pki.ca_pem))
+        with open(pki.path("tsa.serial"), "w") as f:
+            f.write("01\n")
+        self.requests = 0
+        outer = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_POST(self):
+                query = self.rfile.read(int(self.headers.get("Content-Length", 0)))
+                r = subprocess.run([pki.openssl, "ts", "-reply", "-config", config, "-queryfile", "/dev/stdin",
+                                    "-out", "/dev/stdout"], input=query, capture_output=True, timeout=30)
+                outer.requests += 1
+                self.send_response(200 if r.returncode == 0 else 500)
+                self.send_header("Content-Type", "application/timestamp-reply")
+                self.send_header("Content-Length", str(len(r.stdout)))
+                self.end_headers()
+                self.wfile.write(r.stdout)
+
+            def log_message(self, *args):
+                pass
+
+        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.url = "http://127.0.0.1:%d/" % self.httpd.server_address[1]
+        threading.Thread(target=self.httpd.serve_forever, daemon=True).start()
+
+    def stop(self):
+        self.httpd.shutdown()
+        self.httpd.server_close()

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """scripts/release.sh, as a release engineer uses it.
 
-A release of two pairs signed with a code-signing leaf of the test CA, for
-this slot's server: both stubs verify (osslsigncode, and WinVerifyTrust with
+A release of two pairs signed with a code-signing leaf of the test CA and
+time-stamped by a time-stamp server of the test CA, for this slot's server:
+both stubs verify (osslsigncode, and WinVerifyTrust with
 the program's own check in the prefix that trusts the test CA), the sums
 match, and the first stub downloads and runs the installer end to end. Then
 an unsigned release of the same pairs with the build's own host, in the same
@@ -14,7 +15,6 @@ Bad input and a run that fails part-way write nothing.
 import hashlib
 import os
 import shutil
-import socket
 import stat
 import subprocess
 import tempfile
@@ -37,14 +37,6 @@ def release(args, env=None, timeout=400):
     return r
 
 
-def closed_port():
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
-
-
 class Release(wincase.Case):
     @classmethod
     def setUpClass(cls):
@@ -61,8 +53,12 @@ class Release(wincase.Case):
         cls.unsigned = os.path.join(cls.root, "unsigned")
         cls.signing = ["--pkcs12", cls.p12, "--password-file", cls.password, "--ca-file", pki.ca_pem]
         host = "localhost:%d" % cfg.ports[wincase.SLOT]
-        cls.signed_run = release(["--out", cls.signed, "--build-dir", cls.builds, "--host", host]
-                                 + cls.signing + PAIRS)
+        cls.tsa = signing.TimeStampServer(pki)
+        try:
+            cls.signed_run = release(["--out", cls.signed, "--build-dir", cls.builds, "--host", host,
+                                      "--timestamp", cls.tsa.url] + cls.signing + PAIRS)
+        finally:
+            cls.tsa.stop()
         cls.unsigned_run = release(["--out", cls.unsigned, "--build-dir", cls.builds] + PAIRS)
 
     @classmethod
@@ -76,7 +72,9 @@ class Release(wincase.Case):
     def test_signed_stubs_verify(self):
         stubs = self.output(self.signed, self.signed_run)
         for stub in stubs:
-            signing.run([harness.config().osslsigncode, "verify", "-CAfile", self.pki.ca_pem, "-in", stub])
+            said = signing.run([harness.config().osslsigncode, "verify", "-CAfile", self.pki.ca_pem,
+                                "-TSA-CAfile", self.pki.ca_pem, "-in", stub])
+            self.assertIn("Timestamp Server Signature verification: ok", said)
         probe = signing.trust_probe(PUBLISHER, dict(zip(STUBS, stubs)))
         for name in STUBS:
             self.assertEqual((probe[name]["wvt"], probe[name]["signer"], probe[name]["verdict"]),
@@ -123,7 +121,7 @@ class Release(wincase.Case):
              "password file"),
             ("wrong password", ["--pkcs12", self.p12, "--password-file", wrong, "2024:quill"], "wrong password"),
             ("time-stamp server unreachable",
-             self.signing + ["--timestamp", "http://127.0.0.1:%d/" % closed_port(), "2024:quill"],
+             self.signing + ["--timestamp", "http://127.0.0.1:%d/" % harness.free_port(), "2024:quill"],
              "cannot be reached"),
         ]
         for name, args, message in cases:
