@@ -13,6 +13,7 @@ extern const char* const ExpectedSigner;
 // replace it until the handle is released (once the installer has started).
 TKernelHandle HoldInstaller(const std::string& path);
 
-// True when `file` (open on `path`) has a signature the system trusts and its
-// signer's subject common name is exactly `signer`.
+// True when `file` (open on `path`) has a signature the system trusts, its
+// signer's chain is trusted for code signing, and the signer's subject common
+// name is exactly `signer`.
 bool InstallerSignedBy(HANDLE file, const std::string& path, const std::string& signer);
