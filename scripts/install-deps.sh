@@ -11,6 +11,8 @@ command -v i686-w64-mingw32-windres >/dev/null || need+=(binutils-mingw-w64-i686
 [ -x /usr/lib/wine/wine ] || [ -x /usr/bin/wine ] || need+=(wine wine32 wine64)
 dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine32)
 command -v Xvfb >/dev/null || need+=(xvfb)
+# Wine's Tahoma (the dialog's font) and Marlett (the caption buttons).
+[ -f /usr/share/wine/fonts/tahoma.ttf ] || need+=(fonts-wine)
 command -v cmake >/dev/null || need+=(cmake)
 command -v ctest >/dev/null || need+=(cmake)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)

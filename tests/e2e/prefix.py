@@ -4,8 +4,9 @@
 setup:   creates the prefix (wineboot -i) unless a complete one is there,
          trusts the test CA in its LocalMachine Root store, points
          winebrowser at the recorder script, turns off the crash debugger
-         (a crash must end the program, not hang it), notes the Wine user's
-         %TEMP%, and keeps a wineserver running for the tests that follow.
+         (a crash must end the program, not hang it), copies Wine's own
+         fonts in, notes the Wine user's %TEMP%, and keeps a wineserver
+         running for the tests that follow.
 cleanup: ends that wineserver (wineserver -k), and with it every process
          still running in the prefix.
 
@@ -14,6 +15,7 @@ The benchmark (scripts/bench) sets up its own prefix with setup() too.
 import hashlib
 import json
 import os
+import shutil
 import subprocess
 import sys
 
@@ -21,6 +23,10 @@ import harness
 
 STAMP = "qd-e2e.stamp"
 INFO = "qd-e2e-prefix.json"
+# Wine's own Tahoma and Marlett (Debian's fonts-wine), which this Wine does not
+# find by itself: without them the dialog's Tahoma is drawn in another face,
+# of other widths, and the caption buttons' glyphs as letters.
+WINE_FONTS = "/usr/share/wine/fonts"
 
 
 def say(*args):
@@ -43,8 +49,22 @@ def wanted_stamp(cfg):
         "ca_sha256": sha256(os.path.join(cfg.pki, "ca.der")),
         "recorder": cfg.recorder,
         "wine": harness.run([cfg.wine, "--version"], 30).out.strip(),
-        "settings": 2,  # bump when setup() changes what it writes into the prefix
+        "settings": 3,  # bump when setup() changes what it writes into the prefix
+        "fonts": wine_fonts(),
     }
+
+
+def wine_fonts():
+    return sorted(n for n in os.listdir(WINE_FONTS) if n.endswith(".ttf")) if os.path.isdir(WINE_FONTS) else []
+
+
+def install_wine_fonts(prefix):
+    """Copies Wine's own fonts into the prefix's Fonts folder, where Wine
+    reads them; returns their names."""
+    names = wine_fonts()
+    for name in names:
+        shutil.copyfile(os.path.join(WINE_FONTS, name), os.path.join(prefix, "drive_c", "windows", "Fonts", name))
+    return names
 
 
 def read_json(path):
@@ -88,6 +108,7 @@ def setup(cfg, env=None):
         say("creating", prefix, "(wineboot -i, about 20 s)")
         check(wine("wineboot", "-i", timeout=240), "wineboot -i")
 
+    say("Wine's fonts:", " ".join(install_wine_fonts(prefix)) or "none (package fonts-wine)")
     r = check(wine(cfg.exes["certinstall"], harness.winpath(os.path.join(cfg.pki, "ca.der"))),
               "certinstall")
     say(r.out.strip())
