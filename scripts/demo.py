@@ -5,8 +5,10 @@ The server's certificate comes from a demo CA that only a throwaway Wine
 prefix (build/demo/wineprefix) trusts. It serves a small demo installer,
 padded so that the download takes about ten seconds. On a display the
 downloader runs there for a person to watch and use; without one it runs
-under an Xvfb of its own, a screenshot of the dialog mid-download is saved,
-and the demo installer's box is answered so the run ends by itself."""
+under an Xvfb of its own, inside a Wine virtual desktop (Xvfb has no window
+manager, so Wine draws the frame, the caption and the icon itself there), a
+screenshot of the dialog mid-download is saved, and the demo installer's box
+is answered so the run ends by itself."""
 import os
 import shutil
 import subprocess
@@ -16,6 +18,7 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import pki  # noqa: E402
+import prefix as test_prefix  # noqa: E402
 import server  # noqa: E402
 
 BUILD = os.path.join(ROOT, "build", "win")
@@ -24,6 +27,7 @@ PREFIX = os.path.join(DEMO, "wineprefix")
 PORT = 47320
 BODY_BYTES = 1200 * 1024          # the installer, padded
 PACE = (16 * 1024, 0.14)          # about 115 KB/s: ten seconds or so
+SCREEN = "1024x768"               # the headless screen, and Wine's desktop on it
 
 
 def say(*args):
@@ -53,6 +57,22 @@ def prepare_prefix(env):
     subprocess.run(["wine", certinstall, winpath(os.path.join(DEMO, "pki", "ca.der"))],
                    env=env, check=True, timeout=120)
     open(stamp, "w").write("ok\n")
+
+
+def virtual_desktop(env, size):
+    """Runs the prefix's programs in a virtual desktop of `size` ("WxH"), or
+    on the display itself when `size` is None."""
+    key = r"HKCU\Software\Wine\Explorer"
+    if size:
+        commands = [["add", key + r"\Desktops", "/v", "Default", "/d", size, "/f"],
+                    ["add", key, "/v", "Desktop", "/d", "Default", "/f"]]
+    else:
+        commands = [["delete", key, "/v", "Desktop", "/f"]]
+    for c in commands:
+        subprocess.run(["wine", "reg"] + c, env=env, timeout=120,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    # A new desktop only for programs started after the server has gone.
+    subprocess.run(["wineserver", "-w"], env=env, timeout=120)
 
 
 def padded_installer():
@@ -92,7 +112,7 @@ def main():
     display = os.environ.get("DISPLAY", "")
     if headless:
         display = free_display()
-        xvfb = subprocess.Popen(["Xvfb", display, "-nolisten", "tcp", "-screen", "0", "1024x768x24"],
+        xvfb = subprocess.Popen(["Xvfb", display, "-nolisten", "tcp", "-screen", "0", SCREEN + "x24"],
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         for _ in range(100):
             if os.path.exists("/tmp/.X11-unix/X" + display[1:]):
@@ -102,6 +122,8 @@ def main():
     srv = None
     try:
         prepare_prefix(env)
+        test_prefix.install_wine_fonts(PREFIX)
+        virtual_desktop(env, SCREEN if headless else None)
         srv = server.TestServer(os.path.join(DEMO, "pki", "server-chain.pem"),
                                 os.path.join(DEMO, "pki", "server.key"), port=PORT)
         srv.route("/installer.php", body_file=padded_installer(), chunk=PACE[0], delay=PACE[1],
