@@ -15,7 +15,7 @@
 
 #include "MeasureShared.h"
 
-extern "C" __declspec(dllexport) LRESULT CALLBACK MeasureHook(int code, WPARAM removed, LPARAM param) {
+extern "C" __attribute__((dllexport)) LRESULT CALLBACK MeasureHook(int code, WPARAM removed, LPARAM param) {
     MSG* msg = reinterpret_cast<MSG*>(param);
     static const UINT request = RegisterWindowMessageW(MeasureMessage);
     if (code == HC_ACTION && removed == PM_REMOVE && msg->message == request) {
