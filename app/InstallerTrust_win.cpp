@@ -6,7 +6,7 @@
 #include <softpub.h>
 #include <wintrust.h>
 
-#include "iTovInetUtils.h"
+#include "SystemError.h"
 
 TKernelHandle HoldInstaller(const std::string& path) {
     TKernelHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,

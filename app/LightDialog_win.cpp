@@ -10,8 +10,8 @@
 #include "FileStream.h"
 #include "InstallerTrust.h"
 #include "Format.h"
+#include "SystemError.h"
 #include "TovUtil.h"
-#include "iTovInetUtils.h"
 
 TDownloadDialog* DownloadDialog = nullptr;
 std::exception_ptr EscapedDialogError;

@@ -1,19 +1,16 @@
-// The program entry and the main block.
+// The program entry and its last resort.
 #include <windows.h>
 
 #include <cxxabi.h>
 
 #include <cstdlib>
 #include <exception>
-#include <memory>
-#include <stdexcept>
 #include <string>
 
 #include "Exceptions.h"
 #include "Format.h"
-#include "LightDialog.h"
+#include "Main.h"
 #include "TovUtil.h"
-#include "iTovInetUtils.h"
 
 namespace {
 
@@ -53,33 +50,6 @@ LONG WINAPI ProcessorFault(EXCEPTION_POINTERS* info) {
     }
     ApplicationError("EExternalException", record->ExceptionAddress,
                      Format("External exception %.8x", {static_cast<unsigned>(record->ExceptionCode)}));
-}
-
-// Nothing is loaded from the program's own folder (often Downloads, where a
-// planted version.dll would otherwise win): every later load, the delay-loaded
-// imports among them, searches the system folder only.
-void RestrictDllSearch() {
-#if defined(QD_TEST_UNRESTRICTED_DLL_SEARCH)
-    return;
-#endif
-    typedef BOOL(WINAPI * SetDefaultDllDirectoriesProc)(DWORD);
-    auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesProc>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
-    if (!setDefault || !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) ::SetDllDirectoryA("");
-}
-
-void MainBlock() {
-#if defined(QD_TEST_FOREIGN_ERROR)
-    throw std::runtime_error("An error of a foreign type");
-#elif defined(QD_TEST_PROCESSOR_FAULT)
-    *static_cast<volatile int*>(nullptr) = 1;
-#endif
-    DownloadDialog = new TDownloadDialog();
-    // Released whether the dialog ended normally or by an error.
-    std::unique_ptr<TDownloadDialog> controller(DownloadDialog);
-    if (::DialogBoxParamA(::GetModuleHandleA(nullptr), "PROGRESS", nullptr, DialogProc, 0) == -1)
-        RaiseLastSystemError();
-    if (EscapedDialogError) std::rethrow_exception(EscapedDialogError);
 }
 
 }  // namespace

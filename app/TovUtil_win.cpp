@@ -5,8 +5,8 @@
 
 #include "Format.h"
 #include "Handles_win.h"
+#include "SystemError.h"
 #include "TovUtil.h"
-#include "iTovInetUtils.h"
 
 namespace {
 

@@ -7,13 +7,12 @@ if(QD_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
-add_library(qd_portable STATIC ${QD_PORTABLE_SOURCES})
-target_include_directories(qd_portable PUBLIC ${QD_INCLUDE_DIRS})
+qd_add_layers(PORTABLE)
 
 find_package(GTest REQUIRED)
 include(GoogleTest)
 add_executable(unit_tests ${QD_UNIT_TEST_SOURCES})
-target_link_libraries(unit_tests PRIVATE qd_portable GTest::gtest GTest::gtest_main)
+target_link_libraries(unit_tests PRIVATE qd_net qd_progress GTest::gtest GTest::gtest_main)
 gtest_discover_tests(unit_tests TEST_PREFIX "native." DISCOVERY_TIMEOUT 60
                      PROPERTIES TIMEOUT 120)
 
@@ -22,7 +21,7 @@ if(benchmark_FOUND AND EXISTS ${CMAKE_SOURCE_DIR}/tests/bench)
   file(GLOB _bench_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/bench/*_bench.cpp)
   if(_bench_sources)
     add_executable(benchmarks ${_bench_sources})
-    target_link_libraries(benchmarks PRIVATE qd_portable benchmark::benchmark benchmark::benchmark_main)
+    target_link_libraries(benchmarks PRIVATE qd_progress benchmark::benchmark benchmark::benchmark_main)
   endif()
 endif()
 
@@ -38,20 +37,18 @@ if(QD_FUZZ AND QD_CLANGXX)
     "Format:format"
     "ContentLength:content_length"
     "FormatByteSize:byte_size")
+  set(_fuzz_flags -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
+                  ${QD_INCLUDE_FLAGS})
+  qd_direct_objects(_fuzz_portable ${CMAKE_BINARY_DIR}/fuzz/portable
+    COMPILER ${QD_CLANGXX} FLAGS ${_fuzz_flags} SOURCES ${QD_PORTABLE_PATHS})
   set(_fuzz_outputs)
   foreach(entry ${_fuzz_targets})
     string(REPLACE ":" ";" entry "${entry}")
     list(GET entry 0 name)
     list(GET entry 1 corpus)
     set(exe ${CMAKE_BINARY_DIR}/fuzz/${name}_fuzz)
-    add_custom_command(OUTPUT ${exe}
-      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/fuzz
-      COMMAND ${QD_CLANGXX} -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined
-              -fno-sanitize-recover=all ${QD_INCLUDE_FLAGS}
-              ${CMAKE_SOURCE_DIR}/tests/fuzz/${name}_fuzz.cpp ${QD_PORTABLE_PATHS} -o ${exe}
-      DEPENDS ${CMAKE_SOURCE_DIR}/tests/fuzz/${name}_fuzz.cpp ${QD_PORTABLE_PATHS}
-      COMMENT "libFuzzer target ${name}"
-      VERBATIM)
+    qd_direct_executable(${exe} COMPILER ${QD_CLANGXX} FLAGS ${_fuzz_flags}
+      SOURCES ${CMAKE_SOURCE_DIR}/tests/fuzz/${name}_fuzz.cpp OBJECTS ${_fuzz_portable})
     list(APPEND _fuzz_outputs ${exe})
     # New inputs go to a scratch folder; the committed seeds stay as they are.
     set(work ${CMAKE_BINARY_DIR}/fuzz/${name}_work)

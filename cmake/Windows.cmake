@@ -55,26 +55,27 @@ endforeach()
 add_custom_target(qd_delay_libs DEPENDS ${QD_DELAY_LIBS})
 set(QD_WIN32_LIBS ${QD_DELAY_LIBS} shell32 user32 kernel32)
 
-add_library(qd_core STATIC ${QD_PORTABLE_SOURCES} ${QD_WIN32_SOURCES})
-target_include_directories(qd_core PUBLIC ${QD_INCLUDE_DIRS})
-target_compile_definitions(qd_core PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
-target_link_libraries(qd_core PUBLIC ${QD_WIN32_LIBS})
-target_link_options(qd_core INTERFACE ${QD_DELAY_KEEP})
-add_dependencies(qd_core qd_delay_libs)
+qd_add_layers(PORTABLE WIN32)
+# The bottom layer carries what every user of the layers needs: the target
+# Windows version and the system libraries, after all of the layers'.
+target_compile_definitions(qd_rtl PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
+target_link_libraries(qd_rtl PUBLIC ${QD_WIN32_LIBS})
+target_link_options(qd_rtl INTERFACE ${QD_DELAY_KEEP})
+add_dependencies(qd_rtl qd_delay_libs)
 
 # qd_add_downloader(<target> [HOST host] [YEAR y] [SERIAL s] [VERSION a.b.c.d]
 #                   [SIGNER name] [NO_SERIAL] [EMPTY_SERIAL] [NO_VERSION]
-#                   [OUTPUT_NAME name] [DEFINES d...] [UNHARDENED]
+#                   [OUTPUT_NAME name] [SOURCES file...] [UNHARDENED]
 #                   [LEGACY_CODE_PAGE])
-# UNHARDENED (tests only) takes the DLL-planting defence out: plain imports
-# and the default search order, to show that the planting test would notice.
-# LEGACY_CODE_PAGE (tests only) leaves the UTF-8 code page out of the
-# manifest, to show that the non-ASCII folder tests would notice.
 # One build of the program with its own per-build values; the test variants
-# differ only in these.
+# differ only in these. Tests only: SOURCES are linked ahead of the layers, so
+# a function they define (the entry's RestrictDllSearch or MainBlock) takes
+# the place of the program's own; UNHARDENED links the delay-loaded DLLs as
+# plain imports; LEGACY_CODE_PAGE leaves the UTF-8 code page out of the
+# manifest, to show that the non-ASCII folder tests would notice.
 function(qd_add_downloader target)
   cmake_parse_arguments(A "NO_SERIAL;EMPTY_SERIAL;NO_VERSION;EXCLUDE_FROM_ALL;UNHARDENED;LEGACY_CODE_PAGE"
-                          "HOST;YEAR;SERIAL;VERSION;SIGNER;OUTPUT_NAME" "DEFINES" ${ARGN})
+                          "HOST;YEAR;SERIAL;VERSION;SIGNER;OUTPUT_NAME" "SOURCES" ${ARGN})
   foreach(v HOST YEAR SERIAL VERSION SIGNER)
     if(NOT DEFINED A_${v})
       set(A_${v} ${QD_DEFAULT_${v}})
@@ -118,17 +119,14 @@ function(qd_add_downloader target)
   add_executable(${target} WIN32 ${exclude}
     ${CMAKE_SOURCE_DIR}/app/Main_win.cpp
     ${CMAKE_SOURCE_DIR}/app/BuildValues.cpp
-    ${CMAKE_SOURCE_DIR}/resources/QuilletDownloader.rc)
+    ${CMAKE_SOURCE_DIR}/resources/QuilletDownloader.rc
+    ${A_SOURCES})
   target_include_directories(${target} PRIVATE ${gen} ${CMAKE_SOURCE_DIR}/resources)
   if(A_UNHARDENED)
-    # Ahead of qd_core's delay-load libraries, so these satisfy the imports.
+    # Ahead of the delay-load libraries, so these satisfy the imports.
     target_link_libraries(${target} PRIVATE ${QD_DELAY_LOADED})
-    target_compile_definitions(${target} PRIVATE QD_TEST_UNRESTRICTED_DLL_SEARCH)
   endif()
-  target_link_libraries(${target} PRIVATE qd_core)
-  if(A_DEFINES)
-    target_compile_definitions(${target} PRIVATE ${A_DEFINES})
-  endif()
+  target_link_libraries(${target} PRIVATE qd_app)
   if(A_OUTPUT_NAME)
     set_target_properties(${target} PROPERTIES OUTPUT_NAME ${A_OUTPUT_NAME})
   endif()

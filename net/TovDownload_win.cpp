@@ -4,7 +4,6 @@
 
 #include "Exceptions.h"
 #include "Format.h"
-#include "Handles_win.h"
 #include "iTovInetUtils.h"
 
 namespace {

@@ -163,15 +163,6 @@ int64_t Signed(uint64_t magnitude, bool negative) {
 
 const char* const ReservedDeviceNames[6] = {"CON", "PRN", "AUX", "NUL", "COM", "LPT"};
 
-size_t TrimmedMessageLength(const char* text, size_t length) {
-    while (length > 0) {
-        const unsigned char last = static_cast<unsigned char>(text[length - 1]);
-        if (last >= '!' && last != '.') break;
-        --length;
-    }
-    return length;
-}
-
 bool TextToInt64(const std::string& text, int64_t& value) {
     const size_t n = text.size();
     size_t i = 0;

@@ -9,10 +9,6 @@
 
 // --- Platform-free -----------------------------------------------------------
 
-// Length of a system or client message once every trailing character below
-// '!' (control characters, blanks) and every trailing full stop is dropped.
-size_t TrimmedMessageLength(const char* text, size_t length);
-
 // The conversion behind the Content-Length query: leading blanks (space, TAB),
 // an optional sign, decimal digits or hexadecimal ones after "$", "x" or "0x"
 // (x in either case). True only when the whole text is consumed, at least one
@@ -47,8 +43,17 @@ bool MatchesAnyText(const std::string& text, const char* const* list, size_t cou
 #include <windows.h>
 #include <wininet.h>
 
-[[noreturn]] void RaiseLastSystemError();
-[[noreturn]] void RaiseSystemError(DWORD code);
+#include "Handles_win.h"
+
+struct InternetHandleTraits {
+    using Type = HINTERNET;
+    static Type Empty() { return nullptr; }
+    static bool IsValid(Type h) { return h != nullptr; }
+    static void Close(Type h) { ::InternetCloseHandle(h); }
+};
+
+using TInternetHandle = TOwnedHandle<InternetHandleTraits>;
+
 [[noreturn]] void RaiseInternetError(DWORD code);
 [[noreturn]] void RaiseLastInternetError();
 
@@ -56,7 +61,4 @@ bool QueryInfoString(HINTERNET request, DWORD level, std::string& text);
 bool QueryInfoNumber(HINTERNET request, DWORD level, uint32_t& number);
 bool QueryContentLength(HINTERNET request, int64_t& value);
 bool QueryFileName(HINTERNET request, std::string& name);
-
-// The system's text for an error code, trimmed; empty when it has none.
-std::string SystemErrorText(DWORD code);
 #endif

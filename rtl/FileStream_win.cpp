@@ -1,6 +1,6 @@
 #include "FileStream.h"
 
-#include "iTovInetUtils.h"
+#include "SystemError.h"
 
 size_t TFileStream::Write(const void* data, size_t count) {
     const char* p = static_cast<const char*>(data);

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <windows.h>
-#include <wininet.h>
 
 template <typename Traits>
 class TOwnedHandle {
@@ -47,12 +46,4 @@ struct KernelHandleTraits {
     static void Close(Type h) { ::CloseHandle(h); }
 };
 
-struct InternetHandleTraits {
-    using Type = HINTERNET;
-    static Type Empty() { return nullptr; }
-    static bool IsValid(Type h) { return h != nullptr; }
-    static void Close(Type h) { ::InternetCloseHandle(h); }
-};
-
 using TKernelHandle = TOwnedHandle<KernelHandleTraits>;
-using TInternetHandle = TOwnedHandle<InternetHandleTraits>;

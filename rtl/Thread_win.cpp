@@ -4,7 +4,7 @@
 
 #include "Exceptions.h"
 #include "Format.h"
-#include "iTovInetUtils.h"
+#include "SystemError.h"
 
 // Static initialisation runs on the main thread, before any other exists.
 const DWORD MainThreadID = ::GetCurrentThreadId();

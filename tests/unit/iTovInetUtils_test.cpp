@@ -8,6 +8,7 @@
 #include <string>
 
 #include "Exceptions.h"
+#include "SystemError.h"
 
 namespace {
 
