@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Start-up failures of the program: builds whose string table or version
 resource is incomplete show the entry's "Error" box before any dialog, and the
-process still exits with 0 once the box is closed."""
+process still exits with 0 once the box is closed; builds whose main block
+fails in a way not of the program's own kind reach the last resort."""
+import re
 import unittest
 
 import harness
@@ -41,6 +43,25 @@ class StartupFailures(unittest.TestCase):
                     code, _, rest = text[len("System Error.  Code: "):].partition(".\r\n")
                     self.assertTrue(code.isdigit() and int(code) > 0, repr(text))
                     self.assertFalse(rest.endswith((".", " ", "\r", "\n")), repr(text))
+
+    def test_foreign_errors_reach_the_last_resort(self):
+        # The variants' main blocks throw a std::runtime_error or write
+        # through a null pointer: "Application Error", then exit code 1.
+        cases = [
+            ("qd_foreign_error",
+             r"Exception St13runtime_error in module qd_foreign_error\.exe at 00000000\.\r\n"
+             r"An error of a foreign type\.\r\n"),
+            ("qd_processor_fault",
+             r"Exception EAccessViolation in module qd_processor_fault\.exe at ([0-9A-F]{8})\.\r\n"
+             r"Access violation at address \1 in module 'qd_processor_fault\.exe'\. "
+             r"Write of address 00000000\.\r\n"),
+        ]
+        for variant, pattern in cases:
+            with self.subTest(variant), harness.Driver() as d:
+                d.start(harness.config().exe(variant))
+                text = d.answer("Application Error", "", 1, 20000)
+                self.assertIsNotNone(re.fullmatch(pattern, text), repr(text))
+                self.assertEqual(d.wait(15000), 1)
 
 
 if __name__ == "__main__":
