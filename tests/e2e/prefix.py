@@ -5,8 +5,8 @@ setup:   creates the prefix (wineboot -i) unless a complete one is there,
          trusts the test CA in its LocalMachine Root store, points
          winebrowser at the recorder script, turns off the crash debugger
          (a crash must end the program, not hang it), copies Wine's own
-         fonts in, notes the Wine user's %TEMP%, and keeps a wineserver
-         running for the tests that follow.
+         fonts in, notes the Wine user's %TEMP%, and keeps a wineserver and
+         the prefix's services running for the tests that follow.
 cleanup: ends that wineserver (wineserver -k), and with it every process
          still running in the prefix.
 
@@ -83,6 +83,14 @@ def ensure_wineserver(cfg, env):
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
 
 
+def start_services(cfg, env):
+    # The first Wine program a new server runs starts the prefix's services,
+    # which inherit its output and keep it open: were that a test run straight
+    # by ctest (wine.unit_tests), ctest would wait for it until the time-out.
+    subprocess.run([cfg.wine, "wineboot"], env=env, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+
+
 def setup(cfg, env=None):
     """Makes cfg.prefix ready; `env` is the environment of its Wine runs
     (by default the tests' own, for cfg.prefix)."""
@@ -96,6 +104,7 @@ def setup(cfg, env=None):
     have = read_json(os.path.join(prefix, STAMP))
     if have == want and read_json(os.path.join(prefix, INFO)):
         ensure_wineserver(cfg, env)
+        start_services(cfg, env)
         say("reusing", prefix)
         return
     os.makedirs(prefix, exist_ok=True)
