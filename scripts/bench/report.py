@@ -17,10 +17,10 @@ def fmt(v, pattern="%.1f"):
 
 def header(args, info):
     return [
-        "Machine: %d cores, %s, %s, kernel %s" % (info["nproc"], info["cpu"], info["wine"], info["kernel"]),
-        "Load average before: %.2f %.2f %.2f; after: %.2f %.2f %.2f; busy before: %s" % (
+        "- Machine: %d cores, %s, %s, kernel %s" % (info["nproc"], info["cpu"], info["wine"], info["kernel"]),
+        "- Load average before: %.2f %.2f %.2f; after: %.2f %.2f %.2f; busy before: %s" % (
             *info["load"], *info["load_after"], ", ".join(info["busy"]) or "none"),
-        "Medians of %d rounds after one warm-up round (memory: %d rounds)%s." % (
+        "- Medians of %d rounds after one warm-up round (memory: %d rounds)%s." % (
             args.runs, args.mem_runs, " -- QUICK RUN" if args.quick else ""),
         "",
     ]
