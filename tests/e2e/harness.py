@@ -105,6 +105,9 @@ def wine_env(extra=None):
     env["WINEPREFIX"] = cfg.prefix
     env.setdefault("WINEDEBUG", "-all")
     env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
+    # Wine spells Windows file names in the Unix locale's character set: under
+    # C or POSIX a folder named outside ASCII cannot even be opened.
+    env["LC_ALL"] = "C.UTF-8"
     if extra:
         for k, v in extra.items():
             if v is None:
