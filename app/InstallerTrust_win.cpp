@@ -7,9 +7,10 @@
 #include <wintrust.h>
 
 #include "SystemError.h"
+#include "WideText_win.h"
 
 TKernelHandle HoldInstaller(const std::string& path) {
-    TKernelHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    TKernelHandle file(::CreateFileW(ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                      FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) RaiseLastSystemError();
     return file;
@@ -69,10 +70,9 @@ private:
 };
 
 std::string SubjectCommonName(PCCERT_CONTEXT cert) {
-    char name[512] = {};
-    ::CertGetNameStringA(cert, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME), name,
-                         sizeof name);
-    return name;
+    wchar_t name[512] = {};
+    ::CertGetNameStringW(cert, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME), name, 512);
+    return ToUtf8(name);
 }
 
 // The check's own word on the signer: the platform's trust provider does not
@@ -113,9 +113,8 @@ bool SignerChainTrusted(const CRYPT_PROVIDER_SGNR& signer) {
 }  // namespace
 
 bool InstallerSignedBy(HANDLE file, const std::string& path, const std::string& signer) {
-    WCHAR widePath[MAX_PATH * 2] = {};
-    if (!::MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, widePath, MAX_PATH * 2)) return false;
-    TTrustVerdict verdict(file, widePath);
+    const TWideText widePath = ToWide(path);
+    TTrustVerdict verdict(file, widePath.c_str());
     if (!verdict.Trusted()) return false;
     const CRYPT_PROVIDER_SGNR* found = verdict.Signer();
     return found && SignerChainTrusted(*found) && SubjectCommonName(found->pasCertChain[0].pCert) == signer;

@@ -4,45 +4,53 @@
 #include <commdlg.h>
 #include <shellapi.h>
 
-#include <cstring>
+#include <cwchar>
+
 
 #include "Exceptions.h"
 #include "FileStream.h"
 #include "InstallerTrust.h"
 #include "Format.h"
 #include "SystemError.h"
+#include "Texts.h"
 #include "TovUtil.h"
+#include "WideText_win.h"
 
 TDownloadDialog* DownloadDialog = nullptr;
 std::exception_ptr EscapedDialogError;
 
 namespace {
 
-const char BoxCaption[] = "Quillet Downloader";
 const UINT QuestionStyle = MB_YESNO | MB_ICONQUESTION | MB_TASKMODAL | MB_SETFOREGROUND;  // 0x12024
 const UINT ErrorStyle = MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND;           // 0x12010
 
-int Ask(HWND owner, const char* question) { return ::MessageBoxA(owner, question, BoxCaption, QuestionStyle); }
+void ShowError(HWND owner, const std::string& text) {
+    ShowMessageBox(owner, text, LoadText(IDS_BOX_CAPTION), ErrorStyle);
+}
+
+int Ask(HWND owner, unsigned questionId) {
+    return ShowMessageBox(owner, LoadText(questionId), LoadText(IDS_BOX_CAPTION), QuestionStyle);
+}
 
 HANDLE CreateInstallerFile(const std::string& path) {
-    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    const TWideText widePath = ToWide(path);
+    HANDLE file = ::CreateFileW(widePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) return file;
     DWORD code = ::GetLastError();
-    char full[MaxPathBytes] = {};
-    DWORD n = ::GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
-    std::string shown = (n > 0 && n < sizeof full) ? std::string(full, n) : path;
-    throw EFCreateError(Format("Cannot create file \"%s\". %s", {shown, SystemErrorText(code)}));
+    wchar_t full[MAX_PATH * 4] = {};
+    DWORD n = ::GetFullPathNameW(widePath.c_str(), MAX_PATH * 4, full, nullptr);
+    std::string shown = (n > 0 && n < MAX_PATH * 4) ? ToUtf8(full, n) : path;
+    throw EFCreateError(Format(LoadText(IDS_CANNOT_CREATE), {shown, SystemErrorText(code)}));
 }
 
-// The user's decimal separator, read once at start-up. In the process's code
-// page (UTF-8), not the locale's: the detail line is shown in the former. A
-// separator that takes more than one byte there falls back to the full stop.
+// The user's decimal separator, read once at start-up. The tracker takes one
+// byte of UTF-8; any other separator (the Arabic one, say) falls back to the
+// full stop.
 char LocaleDecimalSeparator() {
-    char text[8] = {};
-    if (::GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL | LOCALE_USE_CP_ACP, text, sizeof text) > 1 &&
-        text[1] == '\0')
-        return text[0];
+    wchar_t text[8] = {};
+    if (::GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, text, 8) == 2 && text[0] > L' ' && text[0] < 0x80)
+        return static_cast<char>(text[0]);
     return '.';
 }
 
@@ -52,14 +60,14 @@ char LocaleDecimalSeparator() {
 
 std::string LoadStringResource(int id) {
     if (id < 0) throw ERangeError();
-    char buffer[4096];
-    int length = ::LoadStringA(::GetModuleHandleA(nullptr), static_cast<UINT>(id), buffer, sizeof buffer);
+    wchar_t buffer[4096];
+    int length = ::LoadStringW(::GetModuleHandleW(nullptr), static_cast<UINT>(id), buffer, 4096);
     if (length <= 0) RaiseLastSystemError();
-    return std::string(buffer, static_cast<size_t>(length));
+    return ToUtf8(buffer, static_cast<size_t>(length));
 }
 
 TDownloadDialog::TDownloadDialog() {
-    Caption = "Quillet Downloader";
+    Caption = LoadText(IDS_BOX_CAPTION);
     Year = LoadStringResource(0);
     Serial = LoadStringResource(1);
     // Concatenated, not formatted: the host is a build value and may hold '%'.
@@ -80,20 +88,23 @@ TDownloadDialog::~TDownloadDialog() {
 // --- The dialog --------------------------------------------------------------
 
 void SetDialogIcons(HWND window) {
-    HINSTANCE module = ::GetModuleHandleA(nullptr);
-    if (HANDLE big = ::LoadImageA(module, "MAINICON", IMAGE_ICON, ::GetSystemMetrics(SM_CXICON),
+    HINSTANCE module = ::GetModuleHandleW(nullptr);
+    if (HANDLE big = ::LoadImageW(module, L"MAINICON", IMAGE_ICON, ::GetSystemMetrics(SM_CXICON),
                                   ::GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR))
-        ::SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
-    if (HANDLE small = ::LoadImageA(module, "MAINICON", IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
+        ::SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
+    if (HANDLE small = ::LoadImageW(module, L"MAINICON", IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
                                     ::GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR))
-        ::SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+        ::SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
 }
 
 void TDownloadDialog::InitDialog(HWND window) {
     Wnd = window;
     SetDialogIcons(window);
-    Caption = Format("Quillet for %s Downloader", {Year});
-    ::SetWindowTextA(window, Caption.c_str());
+    Caption = Format(LoadText(IDS_CAPTION), {Year});
+    ::SetWindowTextW(window, ToWide(Caption).c_str());
+    // The template's texts are English; the language's replace them.
+    SetItemText(IDC_STATUS, LoadText(IDS_INITIALIZING).c_str());
+    SetItemText(IDC_SAVECOPY, LoadText(IDS_SAVE_COPY).c_str());
     ProgressBar = ::GetDlgItem(window, IDC_PROGRESS);
     FileName = Format("Quillet_%s_Setup.exe", {Year});
     TempFile = GetTempDir() + FileName;
@@ -107,7 +118,7 @@ void TDownloadDialog::InitDialog(HWND window) {
 
 void TDownloadDialog::SetItemText(int id, const char* text) {
     // Sent, not posted: the text only has to live for the call.
-    ::SendDlgItemMessageA(Wnd, id, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+    ::SendDlgItemMessageW(Wnd, id, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(ToWide(text).c_str()));
 }
 
 void TDownloadDialog::DownloadProgress(int64_t received, int64_t total) {
@@ -116,21 +127,21 @@ void TDownloadDialog::DownloadProgress(int64_t received, int64_t total) {
     if (Tracker->TextChanged()) SetItemText(IDC_DETAIL, Tracker->GetProgressText().c_str());
     // Posted, not sent: the worker must never wait for the bar.
     if (Tracker->PercentChanged())
-        ::PostMessageA(ProgressBar, PBM_SETPOS, static_cast<WPARAM>(Tracker->Percent), 0);
+        ::PostMessageW(ProgressBar, PBM_SETPOS, static_cast<WPARAM>(Tracker->Percent), 0);
 }
 
 void TDownloadDialog::DownloadStatus(const char* text) { SetItemText(IDC_STATUS, text); }
 
 void TDownloadDialog::CloseRequested() {
     Confirming = true;
-    int answer = Ask(Wnd, "Cancel Download?");
+    int answer = Ask(Wnd, IDS_ASK_CANCEL);
     Confirming = false;
     if (answer == IDYES) AbortDownload();
     Finish();
 }
 
 void TDownloadDialog::AbortDownload() {
-    SetItemText(IDC_STATUS, "Aborting...");
+    SetItemText(IDC_STATUS, LoadText(IDS_ABORTING).c_str());
     Downloader->Abort();
 }
 
@@ -160,9 +171,9 @@ INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
             result = FALSE;
         }
     } catch (const Exception& e) {
-        ::MessageBoxA(window, e.Message().c_str(), BoxCaption, ErrorStyle);
-        if (Ask(window, "Download failed. Do you want to attempt to download in your browser?") == IDYES)
-            ::ShellExecuteA(window, "open", DownloadDialog->Url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+        ShowError(window, e.Message());
+        if (Ask(window, IDS_ASK_BROWSER) == IDYES)
+            ::ShellExecuteW(window, L"open", ToWide(DownloadDialog->Url).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
         ::EndDialog(window, 0);
         result = TRUE;
     } catch (...) {
@@ -184,37 +195,36 @@ void TDownloadDialog::DownloadJob() {
     // goes out, and the message goes out on every path.
     struct PostDone {
         HWND wnd;
-        ~PostDone() { ::PostMessageA(wnd, WM_DOWNLOAD_DONE, 0, 0); }
+        ~PostDone() { ::PostMessageW(wnd, WM_DOWNLOAD_DONE, 0, 0); }
     } postDone{Wnd};
 
     TFileStream stream(CreateInstallerFile(TempFile));
     Downloader->Download(Url, stream);
-    if (stream.Size() == 0) throw Exception("Could not be found on server");
+    if (stream.Size() == 0) throw Exception(LoadText(IDS_NOT_ON_SERVER));
     ::Sleep(500);
 }
 
 // --- Completion --------------------------------------------------------------
 
 bool TDownloadDialog::SaveInstallerAs() {
-    // Sized for UTF-8: a folder name of other scripts takes two or three
-    // bytes a character, and a buffer too small makes the dialog fail.
-    char file[MaxPathBytes] = {};
-    std::strncpy(file, FileName.c_str(), MAX_PATH);
+    wchar_t file[MAX_PATH + 1] = {};
+    std::wcsncpy(file, ToWide(FileName).c_str(), MAX_PATH);
+    const TWideText title = ToWide(LoadText(IDS_SAVE_TITLE));
 
-    OPENFILENAMEA ofn = {};
+    OPENFILENAMEW ofn = {};
     static_assert(sizeof ofn == 88, "the record with its trailing reserved fields");
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = Wnd;
     ofn.lpstrFile = file;
-    ofn.nMaxFile = sizeof file;
-    ofn.lpstrTitle = "Save Downloader";
+    ofn.nMaxFile = MAX_PATH + 1;
+    ofn.lpstrTitle = title.c_str();
     ofn.Flags = OFN_OVERWRITEPROMPT | OFN_NOCHANGEDIR;
-    ofn.lpstrDefExt = "exe";
+    ofn.lpstrDefExt = L"exe";
 
-    while (!::GetSaveFileNameA(&ofn)) {
-        if (Ask(Wnd, "Are you sure you don't want to save the Installer?") == IDYES) return false;
+    while (!::GetSaveFileNameW(&ofn)) {
+        if (Ask(Wnd, IDS_ASK_NOT_SAVING) == IDYES) return false;
     }
-    if (!::CopyFileA(TempFile.c_str(), file, FALSE)) RaiseLastSystemError();
+    if (!::CopyFileW(ToWide(TempFile).c_str(), file, FALSE)) RaiseLastSystemError();
     return true;
 }
 
@@ -243,9 +253,9 @@ void TDownloadDialog::Finish() {
         try {
             std::rethrow_exception(captured);
         } catch (const Exception& e) {
-            throw Exception(Format("Download Failed: %s", {e.Message()}));
+            throw Exception(Format(LoadText(IDS_FAILED_WITH), {e.Message()}));
         } catch (...) {
-            throw Exception("Download Failed");
+            throw Exception(LoadText(IDS_FAILED));
         }
     }
 
@@ -256,20 +266,19 @@ void TDownloadDialog::Finish() {
         held = HoldInstaller(TempFile);
         if (!InstallerSignedBy(held.Get(), TempFile, ExpectedSigner)) {
             held.Reset();
-            ::DeleteFileA(TempFile.c_str());
-            throw Exception(Format("Download Failed: The downloaded installer is not signed by %s",
-                                   {ExpectedSigner}));
+            ::DeleteFileW(ToWide(TempFile).c_str());
+            throw Exception(Format(LoadText(IDS_NOT_SIGNED), {ExpectedSigner}));
         }
     }
 
     bool run = true;
     if (SaveCopy && SaveInstallerAs()) {
-        int answer = Ask(Wnd, "Continue with Installation?");
+        int answer = Ask(Wnd, IDS_ASK_CONTINUE);
         if (answer == 0) RaiseLastSystemError();
         if (answer == IDNO) run = false;
     }
     if (run) RunAndWait(Wnd, TempFile, &held);
     held.Reset();
-    if (!::DeleteFileA(TempFile.c_str())) RaiseLastSystemError();
+    if (!::DeleteFileW(ToWide(TempFile).c_str())) RaiseLastSystemError();
     ::EndDialog(Wnd, 0);
 }

@@ -6,12 +6,16 @@
 #include "LightDialog.h"
 #include "Main.h"
 #include "SystemError.h"
+#include "Texts.h"
 
 void MainBlock() {
     DownloadDialog = new TDownloadDialog();
     // Released whether the dialog ended normally or by an error.
     std::unique_ptr<TDownloadDialog> controller(DownloadDialog);
-    if (::DialogBoxParamA(::GetModuleHandleA(nullptr), "PROGRESS", nullptr, DialogProc, 0) == -1)
+    // A language read right to left mirrors every window the program opens:
+    // the bar grows from the right, the check box stands at the right.
+    if (TextsReadRightToLeft()) ::SetProcessDefaultLayout(LAYOUT_RTL);
+    if (::DialogBoxParamW(::GetModuleHandleW(nullptr), L"PROGRESS", nullptr, DialogProc, 0) == -1)
         RaiseLastSystemError();
     if (EscapedDialogError) std::rethrow_exception(EscapedDialogError);
 }

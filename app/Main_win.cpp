@@ -10,7 +10,9 @@
 #include "Exceptions.h"
 #include "Format.h"
 #include "Main.h"
+#include "Texts.h"
 #include "TovUtil.h"
+#include "WideText_win.h"
 
 namespace {
 
@@ -27,7 +29,7 @@ std::string ModuleName() {
         Format("Exception %s in module %s at %.8x.\r\n%s%s\r\n",
                {className, ModuleName(), static_cast<unsigned>(reinterpret_cast<uintptr_t>(address)),
                 message, fullStop ? "" : "."});
-    ::MessageBoxA(nullptr, text.c_str(), "Application Error", MB_TASKMODAL | MB_ICONERROR);
+    ::MessageBoxW(nullptr, ToWide(text).c_str(), L"Application Error", MB_TASKMODAL | MB_ICONERROR);
     ::ExitProcess(1);
 }
 
@@ -68,7 +70,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     try {
         MainBlock();
     } catch (const Exception& e) {
-        ::MessageBoxA(nullptr, e.Message().c_str(), "Error", MB_OK | MB_ICONERROR);
+        ShowMessageBox(nullptr, e.Message(), LoadText(IDS_ERROR_CAPTION), MB_OK | MB_ICONERROR);
     } catch (const std::exception& e) {
         ApplicationError(CurrentExceptionClass(), nullptr, e.what());
     } catch (...) {

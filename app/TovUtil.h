@@ -13,15 +13,14 @@ std::string VersionTextOf(uint32_t fileVersionMS);
 
 #include "Handles_win.h"
 
-// Room for a path in the process's code page, which is UTF-8: up to three
-// bytes for each of the MAX_PATH UTF-16 units a path may have, and the zero.
-const DWORD MaxPathBytes = 3 * MAX_PATH + 1;
-
 // The full path of the running program.
 std::string GetOwnModulePath();
 uint32_t GetOwnFileVersion();
 std::string GetVersionText();
 std::string GetTempDir();
+// A message box with a UTF-8 text and caption; right to left where the
+// language reads so.
+int ShowMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT style);
 // Starts `path` with the shell's "open", waits for it and reports problems in
 // boxes owned by `owner`; true when it exited with 0. `heldUntilStarted`, when
 // given, is released as soon as the process has started.

@@ -2,41 +2,46 @@
 #include <shellapi.h>
 
 #include <memory>
+#include <vector>
 
 #include "Format.h"
 #include "Handles_win.h"
 #include "SystemError.h"
+#include "Texts.h"
+#include "WideText_win.h"
 #include "TovUtil.h"
 
 namespace {
 
-const char BoxCaption[] = "Quillet Downloader";
 const DWORD NoVersion = 0xFFFFFFFFu;
 
 DWORD ReadOwnFileVersion() {
     const std::string path = GetOwnModulePath();
     if (path.empty()) return NoVersion;
     DWORD handle = 0;
-    DWORD size = ::GetFileVersionInfoSizeA(path.c_str(), &handle);
+    const TWideText widePath = ToWide(path);
+    DWORD size = ::GetFileVersionInfoSizeW(widePath.c_str(), &handle);
     if (size == 0) return NoVersion;
     std::unique_ptr<char[]> block(new char[size]);
-    if (!::GetFileVersionInfoA(path.c_str(), 0, size, block.get())) return NoVersion;
+    if (!::GetFileVersionInfoW(widePath.c_str(), 0, size, block.get())) return NoVersion;
     VS_FIXEDFILEINFO* info = nullptr;
     UINT length = 0;
-    if (!::VerQueryValueA(block.get(), "\\", reinterpret_cast<void**>(&info), &length) || !info)
+    if (!::VerQueryValueW(block.get(), L"\\", reinterpret_cast<void**>(&info), &length) || !info)
         return NoVersion;
     return info->dwFileVersionMS;
 }
 
-void ErrorBox(HWND owner, const char* text) { ::MessageBoxA(owner, text, BoxCaption, MB_OK | MB_ICONERROR); }
+void ErrorBox(HWND owner, unsigned textId) {
+    ShowMessageBox(owner, LoadText(textId), LoadText(IDS_BOX_CAPTION), MB_OK | MB_ICONERROR);
+}
 
 }  // namespace
 
 std::string GetOwnModulePath() {
-    char path[MaxPathBytes] = {};
-    // A path cut short (the result fills the buffer) names another file.
-    DWORD length = ::GetModuleFileNameA(nullptr, path, MaxPathBytes);
-    return length < MaxPathBytes ? std::string(path, length) : std::string();
+    // Room for the longest path Windows has; one cut short names another file.
+    std::vector<wchar_t> path(32768);
+    DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    return length < path.size() ? ToUtf8(path.data(), length) : std::string();
 }
 
 uint32_t GetOwnFileVersion() {
@@ -48,38 +53,46 @@ uint32_t GetOwnFileVersion() {
 std::string GetVersionText() { return VersionTextOf(GetOwnFileVersion()); }
 
 std::string GetTempDir() {
-    char buffer[1025] = {};
-    DWORD length = ::GetTempPathA(1024, buffer);
+    wchar_t buffer[1025] = {};
+    DWORD length = ::GetTempPathW(1024, buffer);
     if (length == 0 || length >= 1024) RaiseLastSystemError();
-    return buffer;
+    return ToUtf8(buffer, length);
+}
+
+int ShowMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT style) {
+    if (TextsReadRightToLeft()) style |= MB_RTLREADING | MB_RIGHT;
+    return ::MessageBoxW(owner, ToWide(text).c_str(), ToWide(caption).c_str(), style);
 }
 
 bool RunAndWait(HWND owner, const std::string& path, TKernelHandle* heldUntilStarted) {
-    SHELLEXECUTEINFOA info = {};
+    const TWideText file = ToWide(path);
+    SHELLEXECUTEINFOW info = {};
     static_assert(sizeof info == 60, "the 32-bit record");
     info.cbSize = sizeof info;
     info.fMask = SEE_MASK_NOCLOSEPROCESS;
-    info.lpVerb = "open";
-    info.lpFile = path.c_str();
+    info.lpVerb = L"open";
+    info.lpFile = file.c_str();
     info.nShow = SW_SHOWNORMAL;
 
     DWORD exitCode = 999;
-    if (!::ShellExecuteExA(&info)) RaiseLastSystemError();
+    if (!::ShellExecuteExW(&info)) RaiseLastSystemError();
     if (heldUntilStarted) heldUntilStarted->Reset();
 
     if (info.hProcess) {
         TKernelHandle process(info.hProcess);
         if (::WaitForSingleObject(process.Get(), INFINITE) == WAIT_FAILED)
-            ErrorBox(owner, "!!! DOWNLOADER ERROR !!!\r\n\r\nCOULD NOT WAIT");
+            ErrorBox(owner, IDS_NO_WAIT);
         DWORD code = 0;
         if (::GetExitCodeProcess(process.Get(), &code))
             exitCode = code;
         else
-            ErrorBox(owner, "!!! DOWNLOADER ERROR !!!\r\n\r\nNO PROCESS RESULT");
+            ErrorBox(owner, IDS_NO_RESULT);
     } else {
-        ErrorBox(owner, "!!! DOWNLOADER ERROR !!!\r\n\r\nNO PROCESS HANDLE");
+        ErrorBox(owner, IDS_NO_HANDLE);
     }
 
-    if (exitCode != 0) ErrorBox(owner, Format("ERROR - RETURN = %u", {exitCode}).c_str());
+    if (exitCode != 0)
+        ShowMessageBox(owner, Format(LoadText(IDS_RETURN_CODE), {exitCode}), LoadText(IDS_BOX_CAPTION),
+                       MB_OK | MB_ICONERROR);
     return exitCode == 0;
 }

@@ -8,6 +8,7 @@ if(QD_SANITIZE)
 endif()
 
 qd_add_layers(PORTABLE)
+target_sources(qd_rtl PRIVATE ${QD_ENGLISH_TEXTS})
 
 find_package(GTest REQUIRED)
 include(GoogleTest)
@@ -40,7 +41,7 @@ if(QD_FUZZ AND QD_CLANGXX)
   set(_fuzz_flags -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
                   ${QD_INCLUDE_FLAGS})
   qd_direct_objects(_fuzz_portable ${CMAKE_BINARY_DIR}/fuzz/portable
-    COMPILER ${QD_CLANGXX} FLAGS ${_fuzz_flags} SOURCES ${QD_PORTABLE_PATHS})
+    COMPILER ${QD_CLANGXX} FLAGS ${_fuzz_flags} SOURCES ${QD_PORTABLE_PATHS} ${QD_ENGLISH_TEXTS})
   set(_fuzz_outputs)
   foreach(entry ${_fuzz_targets})
     string(REPLACE ":" ";" entry "${entry}")

@@ -13,13 +13,14 @@ set(QD_BELOW_app net progress)
 
 # Platform-free code: compiles with the host compiler too, so it is unit-tested
 # natively under the sanitizers.
-set(QD_PORTABLE_rtl rtl/Format.cpp rtl/Stream.cpp rtl/SystemError.cpp)
+set(QD_PORTABLE_rtl rtl/Format.cpp rtl/Stream.cpp rtl/SystemError.cpp rtl/Texts.cpp)
 set(QD_PORTABLE_net net/iTovInetUtils.cpp)
 set(QD_PORTABLE_progress progress/ProgTracker.cpp)
 set(QD_PORTABLE_app app/TovUtil.cpp)
 
 # Win32 parts, beside the platform-free ones.
-set(QD_WIN32_rtl rtl/FileStream_win.cpp rtl/Thread_win.cpp rtl/SystemError_win.cpp)
+set(QD_WIN32_rtl rtl/FileStream_win.cpp rtl/Thread_win.cpp rtl/SystemError_win.cpp rtl/Texts_win.cpp
+                 rtl/WideText_win.cpp)
 set(QD_WIN32_net net/iTovInetUtils_win.cpp net/TovDownload_win.cpp net/MatchesAnyText_win.cpp)
 set(QD_WIN32_progress)
 set(QD_WIN32_app app/TovUtil_win.cpp app/LightDialog_win.cpp app/InstallerTrust_win.cpp
@@ -40,6 +41,15 @@ function(qd_add_layers)
     endforeach()
   endforeach()
 endfunction()
+
+# The host builds read the English texts from a table made of the English
+# language file (the Windows builds read them from the resources). Made when
+# configuring, which an edited file makes happen again.
+set(QD_ENGLISH_TEXTS ${CMAKE_BINARY_DIR}/generated/EnglishTexts.cpp)
+set(RC ${CMAKE_SOURCE_DIR}/resources/lang/en.rc)
+set(OUT ${QD_ENGLISH_TEXTS})
+include(${CMAKE_SOURCE_DIR}/cmake/EnglishTexts.cmake)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${RC} ${CMAKE_SOURCE_DIR}/cmake/EnglishTexts.cmake)
 
 file(GLOB QD_UNIT_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*_test.cpp)
 

@@ -55,7 +55,38 @@ endforeach()
 add_custom_target(qd_delay_libs DEPENDS ${QD_DELAY_LIBS})
 set(QD_WIN32_LIBS ${QD_DELAY_LIBS} shell32 user32 kernel32)
 
+# The languages of the texts: each is a file resources/lang/<code>.rc, and
+# English, which the platform falls back to, is always among them.
+set(QD_LANGUAGES "all" CACHE STRING "Languages of the program's texts: all, or a list such as en;de;ja")
+file(GLOB _qd_language_files CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/lang/*.rc)
+set(_qd_languages)
+foreach(f ${_qd_language_files})
+  get_filename_component(code ${f} NAME_WE)
+  list(APPEND _qd_languages ${code})
+endforeach()
+if(NOT QD_LANGUAGES STREQUAL "all")
+  string(REPLACE "," ";" _qd_wanted "${QD_LANGUAGES}")
+  foreach(code ${_qd_wanted})
+    if(NOT code IN_LIST _qd_languages)
+      message(FATAL_ERROR "QD_LANGUAGES: no language file resources/lang/${code}.rc (have: ${_qd_languages})")
+    endif()
+  endforeach()
+  set(_qd_languages en ${_qd_wanted})
+  list(REMOVE_DUPLICATES _qd_languages)
+endif()
+set(_qd_texts_rc "#include <windows.h>\n#include \"TextIds.h\"\n")
+foreach(code ${_qd_languages})
+  string(APPEND _qd_texts_rc "#include \"lang/${code}.rc\"\n")
+endforeach()
+set(QD_TEXTS_RC ${CMAKE_BINARY_DIR}/generated/Texts.rc)
+file(CONFIGURE OUTPUT ${QD_TEXTS_RC} CONTENT "${_qd_texts_rc}")
+message(STATUS "Languages: ${_qd_languages}")
+
 qd_add_layers(PORTABLE WIN32)
+# Every program that links the layers carries the texts they read.
+target_sources(qd_rtl INTERFACE ${QD_TEXTS_RC})
+set_source_files_properties(${QD_TEXTS_RC} PROPERTIES OBJECT_DEPENDS "${_qd_language_files};${CMAKE_SOURCE_DIR}/rtl/TextIds.h")
+target_include_directories(qd_rtl PUBLIC ${CMAKE_SOURCE_DIR}/resources)
 # The bottom layer carries what every user of the layers needs: the target
 # Windows version and the system libraries, after all of the layers'.
 target_compile_definitions(qd_rtl PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)

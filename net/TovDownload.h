@@ -63,7 +63,7 @@ public:
     // Any thread, any time: marks the engine aborted and closes its session.
     void Abort();
 
-    void DoStatus(const char* text);
+    void DoStatus(unsigned textId);
     void StatusChanged(uint32_t code);
 
     std::atomic<bool> Aborted{false};

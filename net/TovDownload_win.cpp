@@ -4,6 +4,7 @@
 
 #include "Exceptions.h"
 #include "Format.h"
+#include "Texts.h"
 #include "iTovInetUtils.h"
 
 namespace {
@@ -40,17 +41,17 @@ bool IsHttps(const std::string& url) {
 
 TTovDownload::TTovDownload(std::string agentName) : AgentName(std::move(agentName)) {}
 
-void TTovDownload::DoStatus(const char* text) {
-    if (OnStatus) OnStatus(text);
+void TTovDownload::DoStatus(unsigned textId) {
+    if (OnStatus) OnStatus(LoadText(textId).c_str());
 }
 
 void TTovDownload::StatusChanged(uint32_t code) {
     switch (code) {
-    case INTERNET_STATUS_RESOLVING_NAME: DoStatus("Preparing..."); break;
-    case INTERNET_STATUS_CONNECTING_TO_SERVER: DoStatus("Connecting..."); break;
-    case INTERNET_STATUS_SENDING_REQUEST: DoStatus("Requesting..."); break;
-    case INTERNET_STATUS_REQUEST_SENT: DoStatus("Downloading..."); break;
-    case INTERNET_STATUS_CLOSING_CONNECTION: DoStatus("Finishing..."); break;
+    case INTERNET_STATUS_RESOLVING_NAME: DoStatus(IDS_PREPARING); break;
+    case INTERNET_STATUS_CONNECTING_TO_SERVER: DoStatus(IDS_CONNECTING); break;
+    case INTERNET_STATUS_SENDING_REQUEST: DoStatus(IDS_REQUESTING); break;
+    case INTERNET_STATUS_REQUEST_SENT: DoStatus(IDS_DOWNLOADING); break;
+    case INTERNET_STATUS_CLOSING_CONNECTION: DoStatus(IDS_FINISHING); break;
     default: break;  // the session is released by whoever closes it, never here
     }
 }
@@ -97,7 +98,7 @@ void TTovDownload::Download(const std::string& url, TStream& stream) {
     // The client follows redirections silently, to plain HTTP too; an
     // installer that travelled unauthenticated is never accepted.
     const std::string finalUrl = FinalUrl(request.Get());
-    if (!IsHttps(finalUrl)) throw Exception(Format("Insecure redirect to %s", {finalUrl}));
+    if (!IsHttps(finalUrl)) throw Exception(Format(LoadText(IDS_INSECURE_REDIRECT), {finalUrl}));
 
     uint32_t status = 0;
     if (!QueryInfoNumber(request.Get(), HTTP_QUERY_STATUS_CODE, status)) RaiseLastInternetError();
@@ -128,7 +129,7 @@ void TTovDownload::Download(const std::string& url, TStream& stream) {
     // The client reports a connection closed early exactly like a normal end.
     if (!Aborted && total > 0 && received < total)
         throw Exception(
-            Format("Download incomplete: %d of %d bytes received", {received, total}));
+            Format(LoadText(IDS_INCOMPLETE), {received, total}));
 
-    DoStatus("Completed");
+    DoStatus(IDS_COMPLETED);
 }

@@ -2,23 +2,27 @@
 
 #include "Exceptions.h"
 #include "SystemError.h"
+#include "WideText_win.h"
 
 void RaiseInternetError(DWORD code) {
-    char buffer[512];
-    DWORD length = sizeof buffer;
+    std::string text;
     if (code == ERROR_INTERNET_EXTENDED_ERROR) {
-        // The server sent a text of its own; the client swaps in its code.
-        if (!::InternetGetLastResponseInfoA(&code, buffer, &length)) length = 0;
+        // The server sent a text of its own (bytes, not the user's language);
+        // the client swaps in its code.
+        char buffer[512];
+        DWORD length = sizeof buffer;
+        if (::InternetGetLastResponseInfoA(&code, buffer, &length)) text.assign(buffer, length < sizeof buffer ? length : sizeof buffer);
     } else {
-        length = ::FormatMessageA(
+        wchar_t buffer[512];
+        DWORD length = ::FormatMessageW(
             FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
-            ::GetModuleHandleA("wininet.dll"), code, 0, buffer, sizeof buffer, nullptr);
+            ::GetModuleHandleW(L"wininet.dll"), code, 0, buffer, 512, nullptr);
+        text = ToUtf8(buffer, length < 512 ? length : 0);
     }
-    if (length > sizeof buffer) length = sizeof buffer;
-    length = static_cast<DWORD>(TrimmedMessageLength(buffer, length));
+    text.resize(TrimmedMessageLength(text.data(), text.size()));
     // No text in either table: report the failed lookup itself.
-    if (length == 0) RaiseLastSystemError();
-    throw EOSError(std::string(buffer, length), code);
+    if (text.empty()) RaiseLastSystemError();
+    throw EOSError(text, code);
 }
 
 void RaiseLastInternetError() { RaiseInternetError(::GetLastError()); }

@@ -1,11 +1,11 @@
 #include "ProgTracker.h"
 
 #include <cmath>
-#include <cstdio>
 
 #include "Exceptions.h"
 #include "Format.h"
 #include "RangeCheck.h"
+#include "Texts.h"
 
 #ifdef _WIN32
 #ifndef NOMINMAX
@@ -15,8 +15,6 @@
 #else
 #include <chrono>
 #endif
-
-const char* const ByteUnits[5] = {" bytes", " KB", " MB", " GB", " TB"};
 
 uint32_t SystemTickCount() {
 #ifdef _WIN32
@@ -39,10 +37,32 @@ void AppendFixed(std::string& out, double value, int decimals, char separator) {
     const double magnitude = std::fabs(value);
     if (!(magnitude < 9007199254740992.0)) {
         // 2^53 and up is a whole number already (and only reached without
-        // decimals); infinities and NaN end up here too.
-        char buf[400];
-        std::snprintf(buf, sizeof buf, "%.0f", value);
-        out += buf;
+        // decimals), written out exactly as m * 2^e by doubling its decimal
+        // digits, as printf's "%.0f" would (which would link a tenth of the
+        // program for a branch no download reaches); NaN and infinities too.
+        if (std::isnan(value)) {
+            out += "nan";
+            return;
+        }
+        if (value < 0) out += '-';
+        if (std::isinf(value)) {
+            out += "inf";
+            return;
+        }
+        int e = 0;
+        uint64_t m = static_cast<uint64_t>(std::ldexp(std::frexp(magnitude, &e), 53));
+        std::string digits;  // least significant first
+        for (; m != 0; m /= 10) digits += static_cast<char>(m % 10);
+        for (e -= 53; e > 0; --e) {
+            int carry = 0;
+            for (char& d : digits) {
+                const int v = d * 2 + carry;
+                d = static_cast<char>(v % 10);
+                carry = v / 10;
+            }
+            if (carry) digits += static_cast<char>(carry);
+        }
+        for (auto d = digits.rbegin(); d != digits.rend(); ++d) out += static_cast<char>('0' + *d);
         return;
     }
     int exponent = 0;
@@ -108,7 +128,7 @@ std::string FormatByteSize(double value, char decimalSeparator) {
     // Four significant digits never bind below 10000 of a unit; above that
     // (only TB can get there) the whole number is shown.
     AppendFixed(result, value, decimals, decimalSeparator);
-    result += ByteUnits[i];
+    result += LoadText(IDS_UNIT_BYTES + static_cast<unsigned>(i));
     return result;
 }
 
@@ -174,25 +194,23 @@ bool TProgressTracker::PercentChanged() {
 
 std::string TProgressTracker::GetProgressText() const {
     const char sep = DecimalSeparator;
+    const std::string received = FormatByteSize(static_cast<double>(Received), sep);
     if (Total == 0) {
-        std::string text = FormatByteSize(static_cast<double>(Received), sep);
-        if (Rate != 0.0) text += Format(" (%0s/s)", {FormatByteSize(Rate, sep)});
-        return text;
+        if (Rate == 0.0) return received;
+        return Format(LoadText(IDS_AMOUNT_RATE), {received, FormatByteSize(Rate, sep)});
     }
 
-    std::string text = Format("%s of %s", {FormatByteSize(static_cast<double>(Received), sep),
-                                           FormatByteSize(static_cast<double>(Total), sep)});
+    const std::string total = FormatByteSize(static_cast<double>(Total), sep);
     const int32_t s = SecondsLeft;
-    if (s == 0) return text;
-    const char* suffix;
+    if (s == 0) return Format(LoadText(IDS_AMOUNT_OF), {received, total});
+    std::string left;
     if (s >= 1 && s <= 3)
-        suffix = " (%0s/s)   A few seconds remaining";
+        left = LoadText(IDS_FEW_SECONDS);
     else if (s >= 4 && s <= 59)
-        suffix = " (%0s/s)   %2:d seconds remaining";
+        left = Format(LoadPluralText(IDS_SECONDS, s), {s});
     else if (s >= 60 && s <= 119)
-        suffix = " (%0s/s)   1 minute %2:d seconds remaining";
+        left = Format(LoadPluralText(IDS_MINUTE_SECONDS, s % 60), {s % 60});
     else
-        suffix = " (%0s/s)   %1:d minutes remaining";  // minutes never round up
-    text += Format(suffix, {FormatByteSize(Rate, sep), s / 60, s % 60});
-    return text;
+        left = Format(LoadPluralText(IDS_MINUTES, s / 60), {s / 60});  // minutes never round up
+    return Format(LoadText(IDS_AMOUNT_OF_RATE_TIME), {received, total, FormatByteSize(Rate, sep), left});
 }

@@ -5,12 +5,10 @@
 #include <cstdint>
 #include <string>
 
-// Unit suffixes by the number of divisions by 1024; each begins with a space.
-extern const char* const ByteUnits[5];
-
 // "1.50 KB", " 999 bytes", " 118 MB": at most four significant digits, the
 // unit picked against 1000 but divided by 1024, ties rounded away from zero.
-// A leading space stands in front of every whole number. Never fails.
+// A leading space stands in front of every whole number. The units are the
+// language's (IDS_UNIT_BYTES to IDS_UNIT_TB). Never fails.
 std::string FormatByteSize(double value, char decimalSeparator = '.');
 
 // Milliseconds since an arbitrary start, wrapping at 2^32 (GetTickCount on
@@ -34,7 +32,8 @@ public:
     bool TextChanged();
     bool PercentChanged();
 
-    // "1.50 KB of 4.77 MB (50.0 KB/s)   1 minute 39 seconds remaining".
+    // "1.50 KB of 4.77 MB (50.0 KB/s)   1 minute 39 seconds remaining", in
+    // the language's words, order and plural forms.
     std::string GetProgressText() const;
 
     int64_t Total = 0;         // 0: the server announced no length

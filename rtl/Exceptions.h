@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "Texts.h"
+
 class Exception {
 public:
     explicit Exception(std::string message) : message_(std::move(message)) {}
@@ -44,12 +46,12 @@ QD_EXCEPTION_CLASS(EAssertionFailed, Exception);
 
 class ERangeError : public Exception {
 public:
-    ERangeError() : Exception("Range check error") {}
+    ERangeError() : Exception(LoadText(IDS_RANGE_ERROR)) {}
     const char* ClassName() const override { return "ERangeError"; }
 };
 
 class EIntOverflow : public Exception {
 public:
-    EIntOverflow() : Exception("Integer overflow") {}
+    EIntOverflow() : Exception(LoadText(IDS_INT_OVERFLOW)) {}
     const char* ClassName() const override { return "EIntOverflow"; }
 };

@@ -2,19 +2,20 @@
 
 #include "Exceptions.h"
 #include "Format.h"
+#include "WideText_win.h"
 
 std::string SystemErrorText(DWORD code) {
-    // Room for a localised text in UTF-8, two or three bytes a character.
-    char buffer[1024];
-    DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+    wchar_t buffer[1024];
+    DWORD length = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
                                         FORMAT_MESSAGE_ARGUMENT_ARRAY,
-                                    nullptr, code, 0, buffer, sizeof buffer, nullptr);
-    return std::string(buffer, TrimmedMessageLength(buffer, length));
+                                    nullptr, code, 0, buffer, 1024, nullptr);
+    const std::string text = ToUtf8(buffer, length < 1024 ? length : 0);
+    return text.substr(0, TrimmedMessageLength(text.data(), text.size()));
 }
 
 void RaiseSystemError(DWORD code) {
-    if (code == 0) throw EOSError("A call to an OS function failed", 0);
-    throw EOSError(Format("System Error.  Code: %d.\r\n%s", {code, SystemErrorText(code)}), code);
+    if (code == 0) throw EOSError(LoadText(IDS_OS_CALL_FAILED), 0);
+    throw EOSError(Format(LoadText(IDS_SYSTEM_ERROR), {code, SystemErrorText(code)}), code);
 }
 
 void RaiseLastSystemError() { RaiseSystemError(::GetLastError()); }

@@ -13,7 +13,7 @@ namespace {
 
 [[noreturn]] void RaiseThreadError() {
     DWORD code = ::GetLastError();
-    throw EThread(Format("Thread Error: %s (%d)", {SystemErrorText(code), code}));
+    throw EThread(Format(LoadText(IDS_THREAD_ERROR), {SystemErrorText(code), code}));
 }
 
 }  // namespace
@@ -25,7 +25,7 @@ TThread::TThread() {
     uintptr_t h = ::_beginthreadex(nullptr, 0, &TThread::ThreadProc, this, CREATE_SUSPENDED, &id);
     if (h == 0) {
         DWORD code = ::GetLastError();
-        throw EThread(Format("Thread creation error: %s", {SystemErrorText(code)}));
+        throw EThread(Format(LoadText(IDS_THREAD_CREATE), {SystemErrorText(code)}));
     }
     handle_.Reset(reinterpret_cast<HANDLE>(h));
 }

@@ -47,6 +47,8 @@ TEST(FormatByteSize, WorkedTable) {
         {512.5, " 513 bytes"},          // a rate: tie away from zero
         {2.5, " 3 bytes"},
         {1024.0 * GiB * 1024, " 1024 TB"},  // at most four divisions
+        {9007199254740992.0 * 1024 * GiB, " 9007199254740992 TB"},  // 2^53: digits written out
+        {1e30 * 1024 * GiB, " 1000000000000000019884624838656 TB"},  // the double's exact value
     };
     for (const auto& r : rows) EXPECT_EQ(FormatByteSize(r.bytes), r.text) << r.bytes;
 }

@@ -19,6 +19,7 @@
 
 #include "Exceptions.h"
 #include "InstallerTrust.h"
+#include "WideText_win.h"
 
 namespace {
 
@@ -42,10 +43,10 @@ void Probe(const char* path, std::string& signer, std::string& chain, LONG& stat
     CRYPT_PROVIDER_DATA* provider = ::WTHelperProvDataFromStateData(data.hWVTStateData);
     CRYPT_PROVIDER_SGNR* sgnr = provider ? ::WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
     if (sgnr && sgnr->csCertChain > 0 && sgnr->pasCertChain && sgnr->pasCertChain[0].pCert) {
-        char name[512] = {};
-        ::CertGetNameStringA(sgnr->pasCertChain[0].pCert, CERT_NAME_ATTR_TYPE, 0,
-                             const_cast<char*>(szOID_COMMON_NAME), name, sizeof name);
-        signer = name;
+        wchar_t name[512] = {};
+        ::CertGetNameStringW(sgnr->pasCertChain[0].pCert, CERT_NAME_ATTR_TYPE, 0,
+                             const_cast<char*>(szOID_COMMON_NAME), name, 512);
+        signer = ToUtf8(name);
     }
     if (sgnr && sgnr->pChainContext) {
         char hex[16];
