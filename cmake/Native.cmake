@@ -14,6 +14,9 @@ find_package(GTest REQUIRED)
 include(GoogleTest)
 add_executable(unit_tests ${QD_UNIT_TEST_SOURCES})
 target_link_libraries(unit_tests PRIVATE qd_net qd_progress GTest::gtest GTest::gtest_main)
+# The language files and CLDR's plural rules (Debian's unicode-cldr-core) are
+# read where they lie.
+target_compile_definitions(unit_tests PRIVATE QD_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 gtest_discover_tests(unit_tests TEST_PREFIX "native." DISCOVERY_TIMEOUT 60
                      PROPERTIES TIMEOUT 120)
 

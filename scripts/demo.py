@@ -8,7 +8,9 @@ downloader runs there for a person to watch and use; without one it runs
 under an Xvfb of its own, inside a Wine virtual desktop (Xvfb has no window
 manager, so Wine draws the frame, the caption and the icon itself there), a
 screenshot of the dialog mid-download is saved, and the demo installer's box
-is answered so the run ends by itself."""
+is answered so the run ends by itself. --language CODE runs it in one of the
+program's languages (resources/lang/CODE.rc) under that language's locale,
+and names the screenshot after it."""
 import os
 import shutil
 import subprocess
@@ -20,6 +22,7 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import pki  # noqa: E402
 import prefix as test_prefix  # noqa: E402
 import server  # noqa: E402
+import wincase  # noqa: E402
 
 BUILD = os.path.join(ROOT, "build", "win")
 DEMO = os.path.join(ROOT, "build", "demo")
@@ -34,11 +37,25 @@ def say(*args):
     print("demo:", *args, flush=True)
 
 
+def option(name):
+    return sys.argv[sys.argv.index(name) + 1] if name in sys.argv[:-1] else None
+
+
+LANGUAGE = option("--language")
+
+
 def wine_env(display):
     env = dict(os.environ)
     env.update(WINEPREFIX=PREFIX, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
                DISPLAY=display)
+    if LANGUAGE:
+        env["LC_ALL"] = wincase.locale(LANGUAGE)
     return env
+
+
+def caption():
+    texts = wincase.language(LANGUAGE or "en")
+    return wincase.formatted(texts["IDS_CAPTION"], "2024")
 
 
 def winpath(path):
@@ -95,7 +112,7 @@ def free_display():
 
 def screenshot(display, out):
     env = dict(os.environ, DISPLAY=display)
-    r = subprocess.run(["xwininfo", "-name", "Quillet for 2024 Downloader"], env=env,
+    r = subprocess.run(["xwininfo", "-name", caption()], env=env,
                        capture_output=True, text=True, timeout=20)
     wid = next((l.split()[3] for l in r.stdout.splitlines() if "Window id:" in l), None)
     target = ["-window", wid] if wid else ["-window", "root"]
@@ -152,9 +169,9 @@ def main():
                     return reply.strip()
         driver.stdout.readline()  # ready
         say("started:", ask("start " + server_quote(winpath(downloader))))
-        say("dialog:", ask('find "Quillet for 2024 Downloader" 20000'))
+        say("dialog:", ask("find %s 20000" % server_quote(caption())))
         time.sleep(6)
-        screenshot(display, os.path.join(DEMO, "screenshot.png"))
+        screenshot(display, os.path.join(DEMO, "screenshot%s.png" % ("-" + LANGUAGE if LANGUAGE else "")))
         say("installer:", ask('answer "Quillet Setup (demo)" "" 1 60000'))
         say("downloader exit code:", ask("wait 30000"))
         driver.stdin.close()

@@ -26,13 +26,39 @@ command -v clang++ >/dev/null || need+=(clang)
 dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
 command -v osslsigncode >/dev/null || need+=(osslsigncode)
 command -v curl >/dev/null || need+=(curl)
+# The language tests: CLDR's plural rules, the Unix locales Wine takes the
+# user's language from, and faces for the scripts Tahoma lacks (Hebrew; CJK).
+[ -f /usr/share/unicode/cldr/common/supplemental/plurals.xml ] || need+=(unicode-cldr-core)
+command -v localedef >/dev/null && [ -d /usr/share/i18n/locales ] || need+=(locales)
+[ -f /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf ] || need+=(fonts-dejavu-core)
+[ -f /usr/share/fonts/truetype/wqy/wqy-microhei.ttc ] || need+=(fonts-wqy-microhei)
 if [ "${1:-}" = "--demo" ]; then
   # For the screenshot when there is no display.
   command -v import >/dev/null || need+=(imagemagick)
   command -v xwininfo >/dev/null || need+=(x11-utils)
 fi
 
+# One locale for each language of the program (resources/lang), as
+# language_TERRITORY.UTF-8.
+LOCALES="en_US de_DE fr_FR es_ES it_IT pt_BR nl_NL pl_PL ru_RU uk_UA cs_CZ tr_TR sv_SE da_DK fi_FI ja_JP ko_KR zh_CN zh_TW ar_EG he_IL"
+make_locales() {
+  local have
+  have=$(locale -a 2>/dev/null | tr 'A-Z' 'a-z')
+  for l in $LOCALES; do
+    local want
+    want=$(echo "$l.utf8" | tr 'A-Z' 'a-z')
+    if ! grep -qx "$want" <<<"$have"; then
+      if [ "$(id -u)" != 0 ]; then
+        echo "install-deps: locale $l.UTF-8 missing; run as root to make it" >&2
+        exit 1
+      fi
+      localedef -i "$l" -f UTF-8 "$l.UTF-8"
+    fi
+  done
+}
+
 if [ ${#need[@]} -eq 0 ]; then
+  make_locales
   exit 0
 fi
 
@@ -49,3 +75,4 @@ apt-get update -q
 # Sorted and de-duplicated so apt sees each package once.
 mapfile -t pkgs < <(printf '%s\n' "${need[@]}" | sort -u)
 apt-get install -y -q --no-install-recommends "${pkgs[@]}"
+make_locales

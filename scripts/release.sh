@@ -15,6 +15,9 @@ usage: scripts/release.sh --out DIR [options] YEAR:SERIAL...
   --out DIR              output folder; must not exist yet (its parent must)
   --host HOST[:PORT]     download host (default: the build's, QD_DOWNLOAD_HOST)
   --version A.B.C.D      file version (default: the build's, QD_FILE_VERSION)
+  --languages LIST       the languages of the texts, e.g. en,de,ja (default: the
+                         build's, QD_LANGUAGES: all of resources/lang; English
+                         is always among them)
   --signer NAME          subject name the installer's signer must have
                          (default: the build's, QD_EXPECTED_SIGNER: no check)
   --pkcs12 FILE          sign with the key and certificate in FILE ...
@@ -36,18 +39,19 @@ bad() { echo "release: $*" >&2; echo "(scripts/release.sh --help for the options
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 
-out="" host="" version="" signer="" host_set=0 version_set=0 signer_set=0 pkcs12="" password_file="" timestamp=""
+out="" host="" version="" signer="" languages="" host_set=0 version_set=0 signer_set=0 languages_set=0 pkcs12="" password_file="" timestamp=""
 ca_file="" build_dir="" jobs=$(nproc 2>/dev/null || echo 2)
 pairs=()
 while [ $# -gt 0 ]; do
   case "$1" in
     -h|--help) usage; exit 0 ;;
-    --out|--host|--version|--signer|--pkcs12|--password-file|--timestamp|--ca-file|--build-dir|--jobs)
+    --out|--host|--version|--languages|--signer|--pkcs12|--password-file|--timestamp|--ca-file|--build-dir|--jobs)
       [ $# -ge 2 ] || bad "$1 needs a value"
       case "$1" in
         --out) out=$2 ;;
         --host) host=$2 host_set=1 ;;
         --version) version=$2 version_set=1 ;;
+        --languages) languages=$2 languages_set=1 ;;
         --signer) signer=$2; signer_set=1 ;;
         --pkcs12) pkcs12=$2 ;;
         --password-file) password_file=$2 ;;
@@ -83,6 +87,13 @@ if [ $version_set = 1 ]; then
   [[ "$version" =~ ^[0-9]{1,5}\.[0-9]{1,5}\.[0-9]{1,5}\.[0-9]{1,5}$ ]] || bad "--version '$version' is not four numbers a.b.c.d"
   IFS=. read -r -a parts <<<"$version"
   for n in "${parts[@]}"; do [ $((10#$n)) -le 65535 ] || bad "--version '$version': $n is above 65535"; done
+fi
+if [ $languages_set = 1 ]; then
+  [[ "$languages" =~ ^[A-Za-z-]+(,[A-Za-z-]+)*$ ]] || bad "--languages '$languages' is not a list such as en,de,ja"
+  IFS=, read -r -a codes <<<"$languages"
+  for code in "${codes[@]}"; do
+    [ -f "$root/resources/lang/$code.rc" ] || bad "--languages: no language file resources/lang/$code.rc"
+  done
 fi
 if [ $signer_set = 1 ]; then
   [ -n "$signer" ] || bad "--signer is empty"
@@ -210,6 +221,7 @@ for pair in "${pairs[@]}"; do
              -DQD_PRODUCT_YEAR="$year" -DQD_SERIAL="$serial"
              "$(value_arg QD_DOWNLOAD_HOST "$host" $host_set)"
              "$(value_arg QD_FILE_VERSION "$version" $version_set)"
+             "$(value_arg QD_LANGUAGES "$languages" $languages_set)"
              "$(value_arg QD_EXPECTED_SIGNER "$signer" $signer_set)")
   if ! { "${configure[@]}" && cmake --build "$build" -j "$jobs" --target QuilletDownloader; } >"$log" 2>&1; then
     tail -30 "$log" >&2
@@ -253,6 +265,7 @@ cached() { sed -n "s/^$1:[A-Z]*=//p" "$cache"; }
   echo "pairs: ${pairs[*]}"
   echo "host: $(cached QD_DOWNLOAD_HOST)"
   echo "version: $(cached QD_FILE_VERSION)"
+  echo "languages: $(cached QD_LANGUAGES)"
   echo "expected signer: $(cached QD_EXPECTED_SIGNER)"
   if [ $signing = 1 ]; then
     echo "signed: yes, Authenticode SHA-256, by $subject${timestamp:+, time-stamped by $timestamp}"

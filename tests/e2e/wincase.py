@@ -46,6 +46,65 @@ PHASES = ["Initializing....", "Preparing...", "Connecting...", "Requesting...",
 # system's own text, which is never empty.
 OS_ERROR = re.compile(r"^(System Error\.  Code: [1-9]\d*\.\r\n.+|A call to an OS function failed)$", re.S)
 
+# The language files of the program, and the Unix locale each is tested under
+# (scripts/install-deps.sh makes them): Wine takes the user's UI language, and
+# so the program's, from the locale of its processes.
+LANGUAGE_DIR = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
+                            "resources", "lang")
+LOCALES = {"en": "en_US", "de": "de_DE", "fr": "fr_FR", "es": "es_ES", "it": "it_IT", "pt-BR": "pt_BR",
+           "nl": "nl_NL", "pl": "pl_PL", "ru": "ru_RU", "uk": "uk_UA", "cs": "cs_CZ", "tr": "tr_TR",
+           "sv": "sv_SE", "da": "da_DK", "fi": "fi_FI", "ja": "ja_JP", "ko": "ko_KR", "zh-CN": "zh_CN",
+           "zh-TW": "zh_TW", "ar": "ar_EG", "he": "he_IL"}
+
+
+def languages():
+    return sorted(name[:-3] for name in os.listdir(LANGUAGE_DIR) if name.endswith(".rc"))
+
+
+def locale(code):
+    return LOCALES[code] + ".UTF-8"
+
+
+def language(code):
+    """The texts of resources/lang/<code>.rc by id ("IDS_SAVE_COPY", "IDS_SECONDS+1")."""
+    texts = {}
+    with open(os.path.join(LANGUAGE_DIR, code + ".rc"), encoding="utf-8") as f:
+        for line in f:
+            m = re.match(r'\s*(IDS_[A-Z_]+(?:\+[0-5])?),\s*"(.*)"\s*$', line)
+            if m:
+                texts[m.group(1)] = m.group(2).replace('""', '"').replace("\\r\\n", "\r\n")
+    return texts
+
+
+_DIRECTIVE = re.compile(r"%(?:(\d+):)?-?\d*(?:\.\d+)?([sdux%])")
+
+
+def formatted(fmt, *args):
+    """What the program's Format makes of `fmt` (%s and %d, with or without
+    an index)."""
+    state = {"next": 0}
+
+    def one(m):
+        if m.group(2) == "%":
+            return "%"
+        i = int(m.group(1)) if m.group(1) else state["next"]
+        state["next"] = i + 1
+        return str(args[i])
+    return _DIRECTIVE.sub(one, fmt)
+
+
+def pattern(fmt, last=".+?"):
+    """A regular expression for any text Format makes of `fmt`: each directive
+    any text, the last one `last`."""
+    parts = _DIRECTIVE.split(fmt)
+    out, directives = [], (len(parts) - 1) // 3
+    for i in range(0, len(parts), 3):
+        out.append(re.escape(parts[i]))
+        if i + 3 < len(parts) + 1 and i // 3 < directives:
+            out.append("%" if parts[i + 2] == "%" else "(%s)" % (last if i // 3 == directives - 1 else ".+?"))
+    return "".join(out)
+
+
 # Wine closes every window of a program with no window manager only after a
 # wait of about 2 s, so each answered box costs that much.
 BOX_MS = 15000      # for a box to appear (and be answered)
@@ -297,7 +356,7 @@ class Case(unittest.TestCase):
         return env
 
     def launch(self, program=None, env=None, find=True, lifetime=90, driver_env=None, stderr_path=None,
-               limits=None):
+               limits=None, caption=DIALOG):
         """Starts the program (this slot's variant unless `program` is given)
         through the driver, as a user would; returns the dialog's window.
         `env` is the program's Windows environment on top of the case's own;
@@ -313,8 +372,8 @@ class Case(unittest.TestCase):
         # start also limits the driver's box commands to this program.
         self.pid = self.driver.start(program or self.exe)
         if find:
-            self.dlg = self.driver.find(DIALOG, DIALOG_MS)
-            self.assertIsNotNone(self.dlg, "no window %r within %d ms" % (DIALOG, DIALOG_MS))
+            self.dlg = self.driver.find(caption, DIALOG_MS)
+            self.assertIsNotNone(self.dlg, "no window %r within %d ms" % (caption, DIALOG_MS))
         return self.dlg
 
     def end_run(self):

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""What the user reads fits, on a screen of 96 and of 144 DPI: each control's
-text, and the widest detail line a download of up to 1 TB can show, measured
-in the control's own font, is no wider than the control. (The manifest's
+"""What the user reads fits, in every language of the program, on a screen of
+96 and of 144 DPI: each control's text, and the widest detail line a download
+of up to 1 TB can show, measured in the control's own font, is no wider than
+the control. Each language runs under its own locale, as its users run it. (The manifest's
 per-monitor awareness, which keeps Windows from stretching the dialog, makes
 no difference under Wine, which reports every window as per-monitor aware.)
 
@@ -11,7 +12,7 @@ value back."""
 import os
 
 import wincase
-from wincase import CHECKBOX, DETAIL, PHASES, STATUS, harness
+from wincase import CHECKBOX, DETAIL, STATUS, harness
 
 DESKTOP = r"HKCU\Control Panel\Desktop"
 
@@ -30,15 +31,23 @@ def log_pixels(value=None):
     return old
 
 
+STATUS_TEXTS = ["IDS_INITIALIZING", "IDS_PREPARING", "IDS_CONNECTING", "IDS_REQUESTING",
+                "IDS_DOWNLOADING", "IDS_FINISHING", "IDS_COMPLETED", "IDS_ABORTING"]
+
+
 class Fits(wincase.Case):
 
     def setUp(self):
         super().setUp()
         self.addCleanup(log_pixels, log_pixels())
-        lines = harness.run_wine(wincase.exe("detaillines"), [], 60).lines
-        self.detail_lines = os.path.join(self.work, "detail-lines.txt")
-        with open(self.detail_lines, "w", encoding="utf-8") as f:
-            f.write("\n".join(sorted(set(lines))) + "\n")
+        self.detail_lines = {}
+        for code in wincase.languages():
+            # The program's own formatting, in the language's words and the
+            # locale's decimal separator.
+            lines = harness.run_wine(wincase.exe("detaillines"), [], 60, env={"LC_ALL": wincase.locale(code)}).lines
+            self.detail_lines[code] = os.path.join(self.work, "detail-lines-%s.txt" % code)
+            with open(self.detail_lines[code], "w", encoding="latin-1") as f:  # UTF-8 bytes as read
+                f.write("\n".join(sorted(set(lines))) + "\n")
 
     def fits(self, dlg, ctrl, dpi, *text):
         width, room, seen_dpi = map(int, self.driver.cmd("extent", dlg, ctrl, *text).split())
@@ -48,23 +57,29 @@ class Fits(wincase.Case):
 
     def test_every_text_fits_at_96_and_144_dpi(self):
         for dpi in (96, 144):
-            with self.subTest(dpi=dpi):
-                log_pixels(dpi)
-                self.serve_installer(chunk=4096, delay=0.5)  # the dialog stays up meanwhile
-                try:
-                    self.check_dialog(dpi)
-                finally:
-                    self.end_run()
-                    self.server.stop()
+            log_pixels(dpi)
+            self.serve_installer(chunk=4096, delay=0.5)  # each dialog stays up meanwhile
+            try:
+                for code in wincase.languages():
+                    with self.subTest(dpi=dpi, language=code):
+                        try:
+                            self.check_dialog(dpi, code)
+                        finally:
+                            self.end_run()
+            finally:
+                self.server.stop()
 
-    def check_dialog(self, dpi):
-        dlg = self.launch()
-        for text in PHASES + ["Aborting..."]:
-            self.fits(dlg, STATUS, dpi, text)
+    def check_dialog(self, dpi, code):
+        texts = wincase.language(code)
+        dlg = self.launch(driver_env={"LC_ALL": wincase.locale(code)},
+                          caption=wincase.formatted(texts["IDS_CAPTION"], "2024"))
+        for name in STATUS_TEXTS:
+            self.fits(dlg, STATUS, dpi, texts[name])
+        self.assertEqual(self.driver.text(dlg, CHECKBOX), texts["IDS_SAVE_COPY"])
         self.fits(dlg, CHECKBOX, dpi)
         width, room, _, line = self.driver.cmd(
-            "widest", dlg, DETAIL, harness.winpath(self.detail_lines)).split(" ", 3)
-        self.note("%d dpi, widest detail line %r" % (dpi, harness.unescape(line)), (int(width), int(room)))
+            "widest", dlg, DETAIL, harness.winpath(self.detail_lines[code])).split(" ", 3)
+        self.note("%s, %d dpi, widest detail line %r" % (code, dpi, harness.unescape(line)), (int(width), int(room)))
         self.assertLessEqual(int(width), int(room), line)
 
 

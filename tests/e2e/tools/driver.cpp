@@ -24,6 +24,8 @@
 //   pos <hwnd> <ctrl id>                  PBM_GETPOS -> ok <n>
 //   range <hwnd> <ctrl id>                PBM_GETRANGE -> ok <low> <high>
 //   checked <hwnd> <ctrl id>              BM_GETCHECK -> ok <n>
+//   styles <hwnd> <ctrl id|->             -> ok <style> <extended style> <left> <right>
+//                                         (styles in hex, the screen rectangle's edges)
 //   click <hwnd> <ctrl id>                BM_CLICK (posted)
 //   command <hwnd> <id>                   WM_COMMAND id (posted)
 //   close <hwnd>                          WM_CLOSE (posted)
@@ -429,6 +431,18 @@ void Handle(const std::vector<std::string>& a) {
             return;
         }
         Reply("ok", std::to_string(static_cast<long>(r)));
+    } else if (c == "styles") {
+        if (!need(2)) return;
+        HWND w = Control(ToHwnd(a[1]), a[2]);
+        RECT r = {};
+        if (!w || !GetWindowRect(w, &r)) {
+            Reply("err", "no window");
+            return;
+        }
+        char styles[64];
+        std::snprintf(styles, sizeof styles, "%lx %lx", static_cast<unsigned long>(GetWindowLongW(w, GWL_STYLE)),
+                      static_cast<unsigned long>(GetWindowLongW(w, GWL_EXSTYLE)));
+        Reply("ok", std::string(styles) + " " + std::to_string(r.left) + " " + std::to_string(r.right));
     } else if (c == "range") {
         if (!need(2)) return;
         HWND w = Control(ToHwnd(a[1]), a[2]);
