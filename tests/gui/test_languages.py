@@ -16,7 +16,6 @@ from wincase import BAR, CHECKBOX, DETAIL, IDNO, IDOK, IDYES, STATUS, formatted,
 LANGUAGES = ["de", "ja", "ar"]
 PROGRAMS = ["qd_slot0", "qd_legacy_code_page"]
 WS_EX_LAYOUTRTL = 0x400000
-SS_RIGHT = 0x2
 
 
 class Languages(wincase.Case):
@@ -68,14 +67,17 @@ class Languages(wincase.Case):
                 for ctrl in (BAR, CHECKBOX):
                     _, exstyle, c_left, c_right = self.styles(dlg, ctrl)
                     self.assertTrue(exstyle & WS_EX_LAYOUTRTL, "control %d is not mirrored" % ctrl)
-                # The check box's square (the start of its line) is at the right.
+                # The template sets the check box 11 units from the left edge
+                # and 9 from the right: mirrored, the wider gap is at the right.
                 _, _, c_left, c_right = self.styles(dlg, CHECKBOX)
-                self.assertLess(right - c_right, c_left - left)
+                self.assertGreater(right - c_right, c_left - left)
             self.driver.cmd("esc", dlg)
             if texts["IDS_READING_ORDER"] == "rtl":
+                # Mirrored like the dialog, so its text starts at the right.
+                # (Wine draws MB_RIGHT's alignment the same either way.)
                 box = self.wait_box(texts["IDS_BOX_CAPTION"])
-                style, _, _, _ = self.styles(box, 0xFFFF)
-                self.assertTrue(style & SS_RIGHT, "the question does not read from the right")
+                for ctrl in ("-", 0xFFFF):
+                    self.assertTrue(self.styles(box, ctrl)[1] & WS_EX_LAYOUTRTL, "the question is not mirrored")
             self.box(texts, IDYES, texts["IDS_ASK_CANCEL"])
             self.wait_exit()
         self.each(run)

@@ -116,6 +116,7 @@ class Release(wincase.Case):
         cases = [
             ("empty serial", ["2024:"], "serial of '2024:' is empty"),
             ("year of two digits", ["24:quill"], "'24' of '24:quill' is not four digits"),
+            ("language without a file", ["--languages", "en,xx", "2024:quill"], "resources/lang/xx.rc"),
             ("no password file", ["--pkcs12", self.p12, "2024:quill"], "needs --password-file"),
             ("password file missing", ["--pkcs12", self.p12, "--password-file", wrong + ".missing", "2024:quill"],
              "password file"),
