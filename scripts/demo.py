@@ -139,7 +139,8 @@ def main():
     srv = None
     try:
         prepare_prefix(env)
-        test_prefix.install_wine_fonts(PREFIX)
+        test_prefix.install_wine_fonts(
+            PREFIX, lambda *args: test_prefix.harness.run(["wine", *args], 60, env=env))
         virtual_desktop(env, SCREEN if headless else None)
         srv = server.TestServer(os.path.join(DEMO, "pki", "server-chain.pem"),
                                 os.path.join(DEMO, "pki", "server.key"), port=PORT)

@@ -27,6 +27,14 @@ INFO = "qd-e2e-prefix.json"
 # find by itself: without them the dialog's Tahoma is drawn in another face,
 # of other widths, and the caption buttons' glyphs as letters.
 WINE_FONTS = "/usr/share/wine/fonts"
+# CJK faces for the scripts Wine's Tahoma lacks. Windows finds them through
+# Tahoma's font links, which name Windows faces ("MS UI Gothic", "SimSun", ...)
+# that Wine does not have; Debian's stand-in is copied in and named for each.
+# (A replacement, not a link of our own: Wine rewrites the links whenever a
+# program runs under another code page.)
+CJK_FONT = "/usr/share/fonts/truetype/wqy/wqy-microhei.ttc"
+CJK_FACE = "WenQuanYi Micro Hei"
+LINKED_FACES = ["MS UI Gothic", "SimSun", "PMingLiU", "Gulim"]
 
 
 def say(*args):
@@ -49,7 +57,7 @@ def wanted_stamp(cfg):
         "ca_sha256": sha256(os.path.join(cfg.pki, "ca.der")),
         "recorder": cfg.recorder,
         "wine": harness.run([cfg.wine, "--version"], 30).out.strip(),
-        "settings": 3,  # bump when setup() changes what it writes into the prefix
+        "settings": 4,  # bump when setup() changes what it writes into the prefix
         "fonts": wine_fonts(),
     }
 
@@ -58,12 +66,21 @@ def wine_fonts():
     return sorted(n for n in os.listdir(WINE_FONTS) if n.endswith(".ttf")) if os.path.isdir(WINE_FONTS) else []
 
 
-def install_wine_fonts(prefix):
-    """Copies Wine's own fonts into the prefix's Fonts folder, where Wine
-    reads them; returns their names."""
+def install_wine_fonts(prefix, wine):
+    """Copies Wine's own fonts and the CJK face into the prefix's Fonts
+    folder, where Wine reads them, and names the latter for the faces Tahoma
+    links to; `wine` runs a Wine command in the prefix. Returns the fonts'
+    names."""
+    fonts = os.path.join(prefix, "drive_c", "windows", "Fonts")
     names = wine_fonts()
     for name in names:
-        shutil.copyfile(os.path.join(WINE_FONTS, name), os.path.join(prefix, "drive_c", "windows", "Fonts", name))
+        shutil.copyfile(os.path.join(WINE_FONTS, name), os.path.join(fonts, name))
+    if os.path.isfile(CJK_FONT):
+        shutil.copyfile(CJK_FONT, os.path.join(fonts, os.path.basename(CJK_FONT)))
+        names.append(os.path.basename(CJK_FONT))
+        for face in LINKED_FACES:
+            check(wine("reg", "add", r"HKCU\Software\Wine\Fonts\Replacements", "/v", face, "/t", "REG_SZ",
+                       "/d", CJK_FACE, "/f"), "reg add Replacements")
     return names
 
 
@@ -117,7 +134,7 @@ def setup(cfg, env=None):
         say("creating", prefix, "(wineboot -i, about 20 s)")
         check(wine("wineboot", "-i", timeout=240), "wineboot -i")
 
-    say("Wine's fonts:", " ".join(install_wine_fonts(prefix)) or "none (package fonts-wine)")
+    say("fonts:", " ".join(install_wine_fonts(prefix, wine)) or "none (package fonts-wine)")
     r = check(wine(cfg.exes["certinstall"], harness.winpath(os.path.join(cfg.pki, "ca.der"))),
               "certinstall")
     say(r.out.strip())

@@ -44,10 +44,13 @@ class Fits(wincase.Case):
         for code in wincase.languages():
             # The program's own formatting, in the language's words and the
             # locale's decimal separator.
-            lines = harness.run_wine(wincase.exe("detaillines"), [], 60, env={"LC_ALL": wincase.locale(code)}).lines
+            out = harness.run_wine(wincase.exe("detaillines"), [], 60, env={"LC_ALL": wincase.locale(code)}).out
+            # Split on line feeds only: splitlines() would also cut at bytes
+            # such as 0x85, which UTF-8 uses inside Arabic letters.
+            lines = {line.rstrip("\r") for line in out.encode("latin-1").decode("utf-8").split("\n")} - {""}
             self.detail_lines[code] = os.path.join(self.work, "detail-lines-%s.txt" % code)
-            with open(self.detail_lines[code], "w", encoding="latin-1") as f:  # UTF-8 bytes as read
-                f.write("\n".join(sorted(set(lines))) + "\n")
+            with open(self.detail_lines[code], "w", encoding="utf-8") as f:
+                f.write("\n".join(sorted(lines)) + "\n")
 
     def fits(self, dlg, ctrl, dpi, *text):
         width, room, seen_dpi = map(int, self.driver.cmd("extent", dlg, ctrl, *text).split())
