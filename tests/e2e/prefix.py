@@ -27,14 +27,15 @@ INFO = "qd-e2e-prefix.json"
 # find by itself: without them the dialog's Tahoma is drawn in another face,
 # of other widths, and the caption buttons' glyphs as letters.
 WINE_FONTS = "/usr/share/wine/fonts"
-# CJK faces for the scripts Wine's Tahoma lacks. Windows finds them through
-# Tahoma's font links, which name Windows faces ("MS UI Gothic", "SimSun", ...)
-# that Wine does not have; Debian's stand-in is copied in and named for each.
-# (A replacement, not a link of our own: Wine rewrites the links whenever a
+# Faces for the scripts Wine's Tahoma lacks: CJK, which Windows finds through
+# Tahoma's font links, and Hebrew, which Windows' own Tahoma has. The links
+# name Windows faces ("MS UI Gothic", "PMingLiU", ...) that Wine does not
+# have; Debian's stand-ins are copied in and named for them, CJK first.
+# (Replacements, not links of our own: Wine rewrites the links whenever a
 # program runs under another code page.)
-CJK_FONT = "/usr/share/fonts/truetype/wqy/wqy-microhei.ttc"
-CJK_FACE = "WenQuanYi Micro Hei"
-LINKED_FACES = ["MS UI Gothic", "SimSun", "PMingLiU", "Gulim"]
+LINKED_FONTS = [("/usr/share/fonts/truetype/wqy/wqy-microhei.ttc", "WenQuanYi Micro Hei",
+                 ["MS UI Gothic", "SimSun", "Gulim"]),
+                ("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", "DejaVu Sans", ["PMingLiU"])]
 
 
 def say(*args):
@@ -57,7 +58,7 @@ def wanted_stamp(cfg):
         "ca_sha256": sha256(os.path.join(cfg.pki, "ca.der")),
         "recorder": cfg.recorder,
         "wine": harness.run([cfg.wine, "--version"], 30).out.strip(),
-        "settings": 4,  # bump when setup() changes what it writes into the prefix
+        "settings": 5,  # bump when setup() changes what it writes into the prefix
         "fonts": wine_fonts(),
     }
 
@@ -67,20 +68,22 @@ def wine_fonts():
 
 
 def install_wine_fonts(prefix, wine):
-    """Copies Wine's own fonts and the CJK face into the prefix's Fonts
-    folder, where Wine reads them, and names the latter for the faces Tahoma
-    links to; `wine` runs a Wine command in the prefix. Returns the fonts'
-    names."""
+    """Copies Wine's own fonts and the stand-in faces into the prefix's
+    Fonts folder, where Wine reads them, and names the latter for the faces
+    Tahoma links to; `wine` runs a Wine command in the prefix. Returns the
+    fonts' names."""
     fonts = os.path.join(prefix, "drive_c", "windows", "Fonts")
     names = wine_fonts()
     for name in names:
         shutil.copyfile(os.path.join(WINE_FONTS, name), os.path.join(fonts, name))
-    if os.path.isfile(CJK_FONT):
-        shutil.copyfile(CJK_FONT, os.path.join(fonts, os.path.basename(CJK_FONT)))
-        names.append(os.path.basename(CJK_FONT))
-        for face in LINKED_FACES:
-            check(wine("reg", "add", r"HKCU\Software\Wine\Fonts\Replacements", "/v", face, "/t", "REG_SZ",
-                       "/d", CJK_FACE, "/f"), "reg add Replacements")
+    for path, face, linked in LINKED_FONTS:
+        if not os.path.isfile(path):
+            continue
+        shutil.copyfile(path, os.path.join(fonts, os.path.basename(path)))
+        names.append(os.path.basename(path))
+        for name in linked:
+            check(wine("reg", "add", r"HKCU\Software\Wine\Fonts\Replacements", "/v", name, "/t", "REG_SZ",
+                       "/d", face, "/f"), "reg add Replacements")
     return names
 
 
