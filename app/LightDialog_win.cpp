@@ -10,6 +10,7 @@
 #include "FileStream.h"
 #include "InstallerTrust.h"
 #include "Format.h"
+#include "SingleInstance_win.h"
 #include "SystemError.h"
 #include "TovUtil.h"
 
@@ -95,6 +96,8 @@ void TDownloadDialog::InitDialog(HWND window) {
     Caption = Format("Quillet for %s Downloader", {Year});
     ::SetWindowTextA(window, Caption.c_str());
     ProgressBar = ::GetDlgItem(window, IDC_PROGRESS);
+    Taskbar.Attach(window, ProgressBar);
+    MarkInstanceWindow(window, Year, false);
     FileName = Format("Quillet_%s_Setup.exe", {Year});
     TempFile = GetTempDir() + FileName;
     if (Thread)
@@ -123,7 +126,9 @@ void TDownloadDialog::DownloadStatus(const char* text) { SetItemText(IDC_STATUS,
 
 void TDownloadDialog::CloseRequested() {
     Confirming = true;
+    Taskbar.Paused(true);
     int answer = Ask(Wnd, "Cancel Download?");
+    Taskbar.Paused(false);
     Confirming = false;
     if (answer == IDYES) AbortDownload();
     Finish();
@@ -156,10 +161,15 @@ INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
         case WM_DOWNLOAD_DONE:
             DownloadDialog->ThreadDone();
             break;
-        default:
+        case WM_DESTROY:
+            RemoveInstanceMark(window, DownloadDialog->Year);
             result = FALSE;
+            break;
+        default:
+            result = DownloadDialog->Taskbar.ButtonCreated(message);
         }
     } catch (const Exception& e) {
+        DownloadDialog->Taskbar.Failed();
         ::MessageBoxA(window, e.Message().c_str(), BoxCaption, ErrorStyle);
         if (Ask(window, "Download failed. Do you want to attempt to download in your browser?") == IDYES)
             ::ShellExecuteA(window, "open", DownloadDialog->Url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
@@ -262,13 +272,22 @@ void TDownloadDialog::Finish() {
         }
     }
 
+    Taskbar.Completed();
     bool run = true;
     if (SaveCopy && SaveInstallerAs()) {
         int answer = Ask(Wnd, "Continue with Installation?");
         if (answer == 0) RaiseLastSystemError();
         if (answer == IDNO) run = false;
     }
-    if (run) RunAndWait(Wnd, TempFile, &held);
+    if (run) {
+        // A later start leaves the screen to the installer meanwhile.
+        struct InstallingMark {
+            TDownloadDialog* self;
+            ~InstallingMark() { MarkInstanceWindow(self->Wnd, self->Year, false); }
+        } installing{this};
+        MarkInstanceWindow(Wnd, Year, true);
+        RunAndWait(Wnd, TempFile, &held);
+    }
     held.Reset();
     if (!::DeleteFileA(TempFile.c_str())) RaiseLastSystemError();
     ::EndDialog(Wnd, 0);
