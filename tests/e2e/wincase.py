@@ -218,6 +218,7 @@ class Case(unittest.TestCase):
         self.dlg = None
         self.watchers = []
         self.helpers = []
+        self.others = []
         self.notes = []
 
     def note(self, what, value):
@@ -231,7 +232,7 @@ class Case(unittest.TestCase):
     def tearDown(self):
         if self._failed():
             self.diagnose()
-        for w in self.watchers:
+        for w in self.watchers + self.others:
             w.close()
         if self.driver:
             self.driver.close()  # ends the program if it still runs
@@ -316,6 +317,16 @@ class Case(unittest.TestCase):
             self.dlg = self.driver.find(DIALOG, DIALOG_MS)
             self.assertIsNotNone(self.dlg, "no window %r within %d ms" % (DIALOG, DIALOG_MS))
         return self.dlg
+
+    def start_again(self, program=None, env=None):
+        """Starts a program (this slot's variant unless given) beside the
+        case's run, from a driver of its own with the same environment;
+        returns (that driver, the pid)."""
+        d = harness.Driver(env={"QD_BROWSER_LOG": self.browser_log}, lifetime=90)
+        self.others.append(d)
+        for name, value in self.program_env(env).items():
+            d.cmd("setenv", name, value)
+        return d, d.start(program or self.exe)
 
     def end_run(self):
         """Closes the driver (and the program, if it still runs), so that the
