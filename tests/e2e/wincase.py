@@ -27,11 +27,8 @@ import unittest
 
 import harness
 
-DIALOG = "Quillet for 2024 Downloader"
 BOX = "Quillet Downloader"
 SAVE_AS = "Save Downloader"
-INSTALLER = "Quillet_2024_Setup.exe"
-PATH_QUERY = "/installer.php?serial=quill&year=2024"
 AGENT = "TovInstaller/1.1"
 BROWSER_QUESTION = "Download failed. Do you want to attempt to download in your browser?"
 
@@ -72,6 +69,13 @@ def _take_option(name, default):
 
 
 SLOT = int(_take_option("--slot", "0"))
+# Each slot's programs are built for a year of their own (tests/CMakeLists.txt):
+# a second program of the same year in the session would only bring the
+# first one forward.
+YEAR = ("2024", "2023")[SLOT]
+DIALOG = "Quillet for %s Downloader" % YEAR
+INSTALLER = "Quillet_%s_Setup.exe" % YEAR
+PATH_QUERY = "/installer.php?serial=quill&year=%s" % YEAR
 
 
 def config():

@@ -88,7 +88,7 @@ class SecondStart(wincase.Case):
         self.assertEqual(d.wait(60000), 0, "exit code of the 2025 program")
         self.wait_exit(40000)
         self.assertEqual(sorted(e["target"] for e in self.downloads()),
-                         [wincase.PATH_QUERY, wincase.PATH_QUERY.replace("2024", "2025")])
+                         [wincase.PATH_QUERY, wincase.PATH_QUERY.replace(wincase.YEAR, "2025")])
         ran = sorted(os.path.basename(r["path"].replace("\\", "/")) for r in self.installer_runs())
         self.assertEqual(ran, [wincase.INSTALLER, "Quillet_2025_Setup.exe"])
         self.assertEqual(os.listdir(self.temp), [])
