@@ -269,6 +269,10 @@ class Case(unittest.TestCase):
     def downloads(self):
         return self.server.requests("/installer.php") if self.server else []
 
+    def in_progress(self):
+        """The download has not ended (it may not have reached the server yet)."""
+        return all(e["outcome"] == "started" for e in self.downloads())
+
     def wait_sent(self, at_least, timeout=20):
         """Waits until the server has sent `at_least` bytes of the download.
         (Polled: the server's own wait_for wakes only when a request starts

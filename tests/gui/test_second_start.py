@@ -18,9 +18,6 @@ class SecondStart(wincase.Case):
         # About 15 s: room for two more starts and a question.
         self.serve(body=wincase.padded(self.payload, 600000), chunk=4096, delay=0.1)
 
-    def in_progress(self):
-        return all(e["outcome"] == "started" for e in self.downloads())
-
     def other_window_in_front(self):
         """Puts a window of another program (Wine's about box) in front;
         returns it."""
