@@ -10,6 +10,7 @@
 #include <string>
 
 #include "ProgTracker.h"
+#include "TaskbarProgress_win.h"
 #include "Thread.h"
 #include "TovDownload.h"
 
@@ -60,6 +61,7 @@ public:
     std::string TempFile;
     std::string FileName;
     std::unique_ptr<TProgressTracker> Tracker;
+    TTaskbarProgress Taskbar;
 };
 
 // The worker: runs one bound job, the controller's DownloadJob.

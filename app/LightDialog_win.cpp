@@ -11,6 +11,7 @@
 #include "FileStream.h"
 #include "InstallerTrust.h"
 #include "Format.h"
+#include "SingleInstance_win.h"
 #include "SystemError.h"
 #include "Texts.h"
 #include "TovUtil.h"
@@ -106,6 +107,8 @@ void TDownloadDialog::InitDialog(HWND window) {
     SetItemText(IDC_STATUS, LoadText(IDS_INITIALIZING).c_str());
     SetItemText(IDC_SAVECOPY, LoadText(IDS_SAVE_COPY).c_str());
     ProgressBar = ::GetDlgItem(window, IDC_PROGRESS);
+    Taskbar.Attach(window, ProgressBar);
+    MarkInstanceWindow(window, Year, false);
     FileName = Format("Quillet_%s_Setup.exe", {Year});
     TempFile = GetTempDir() + FileName;
     if (Thread)
@@ -134,7 +137,9 @@ void TDownloadDialog::DownloadStatus(const char* text) { SetItemText(IDC_STATUS,
 
 void TDownloadDialog::CloseRequested() {
     Confirming = true;
+    Taskbar.Paused(true);
     int answer = Ask(Wnd, IDS_ASK_CANCEL);
+    Taskbar.Paused(false);
     Confirming = false;
     if (answer == IDYES) AbortDownload();
     Finish();
@@ -167,10 +172,15 @@ INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
         case WM_DOWNLOAD_DONE:
             DownloadDialog->ThreadDone();
             break;
-        default:
+        case WM_DESTROY:
+            RemoveInstanceMark(window, DownloadDialog->Year);
             result = FALSE;
+            break;
+        default:
+            result = DownloadDialog->Taskbar.ButtonCreated(message);
         }
     } catch (const Exception& e) {
+        DownloadDialog->Taskbar.Failed();
         ShowError(window, e.Message());
         if (Ask(window, IDS_ASK_BROWSER) == IDYES)
             ::ShellExecuteW(window, L"open", ToWide(DownloadDialog->Url).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
@@ -271,13 +281,22 @@ void TDownloadDialog::Finish() {
         }
     }
 
+    Taskbar.Completed();
     bool run = true;
     if (SaveCopy && SaveInstallerAs()) {
         int answer = Ask(Wnd, IDS_ASK_CONTINUE);
         if (answer == 0) RaiseLastSystemError();
         if (answer == IDNO) run = false;
     }
-    if (run) RunAndWait(Wnd, TempFile, &held);
+    if (run) {
+        // A later start leaves the screen to the installer meanwhile.
+        struct InstallingMark {
+            TDownloadDialog* self;
+            ~InstallingMark() { MarkInstanceWindow(self->Wnd, self->Year, false); }
+        } installing{this};
+        MarkInstanceWindow(Wnd, Year, true);
+        RunAndWait(Wnd, TempFile, &held);
+    }
     held.Reset();
     if (!::DeleteFileW(ToWide(TempFile).c_str())) RaiseLastSystemError();
     ::EndDialog(Wnd, 0);

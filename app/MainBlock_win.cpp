@@ -2,13 +2,21 @@
 
 #include <exception>
 #include <memory>
+#include <string>
 
 #include "LightDialog.h"
 #include "Main.h"
+#include "SingleInstance_win.h"
 #include "SystemError.h"
 #include "Texts.h"
 
 void MainBlock() {
+    // A second start for the same year shows the first one's window instead.
+    const std::string year = LoadStringResource(0);
+    if (!ClaimInstance(year)) {
+        ShowRunningInstance(year);
+        return;
+    }
     DownloadDialog = new TDownloadDialog();
     // Released whether the dialog ended normally or by an error.
     std::unique_ptr<TDownloadDialog> controller(DownloadDialog);

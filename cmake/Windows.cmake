@@ -30,7 +30,9 @@ endif()
 # at start-up with the comctl32, winspool.drv and compstui it brings along,
 # which under Wine put 30 to 80 ms before the dialog and so before the
 # download; loaded on first use, it costs only the runs that save a copy.
-set(QD_DELAY_LOADED version wininet wintrust crypt32 comdlg32)
+# ole32 likewise: only the taskbar's progress needs it, once the shell has
+# made the button.
+set(QD_DELAY_LOADED version wininet wintrust crypt32 comdlg32 ole32)
 set(QD_DELAY_LIBS)
 foreach(dll ${QD_DELAY_LOADED})
   set(lib ${CMAKE_BINARY_DIR}/delayload/lib${dll}_delay.a)

@@ -5,8 +5,11 @@ setup:   creates the prefix (wineboot -i) unless a complete one is there,
          trusts the test CA in its LocalMachine Root store, points
          winebrowser at the recorder script, turns off the crash debugger
          (a crash must end the program, not hang it), copies Wine's own
-         fonts in, notes the Wine user's %TEMP%, and keeps a wineserver and
-         the prefix's services running for the tests that follow.
+         fonts in, puts the taskbar recorder (tools/taskbarrecorder.cpp) in
+         place of Wine's taskbar list for 32-bit programs (it records only
+         when a test names its file), notes the Wine user's %TEMP%, and
+         keeps a wineserver and the prefix's services running for the tests
+         that follow.
 cleanup: ends that wineserver (wineserver -k), and with it every process
          still running in the prefix.
 
@@ -58,6 +61,7 @@ def wanted_stamp(cfg):
         "ca_sha256": sha256(os.path.join(cfg.pki, "ca.der")),
         "recorder": cfg.recorder,
         "wine": harness.run([cfg.wine, "--version"], 30).out.strip(),
+        "taskbar": taskbar_recorder(cfg),
         "settings": 5,  # bump when setup() changes what it writes into the prefix
         "fonts": wine_fonts(),
     }
@@ -65,6 +69,13 @@ def wanted_stamp(cfg):
 
 def wine_fonts():
     return sorted(n for n in os.listdir(WINE_FONTS) if n.endswith(".ttf")) if os.path.isdir(WINE_FONTS) else []
+
+
+def taskbar_recorder(cfg):
+    return cfg.exes.get("taskbarrecorder")
+
+
+TASKBAR_LIST = r"HKLM\Software\Classes\CLSID\{56FDF344-FD6D-11d0-958A-006097C9A090}\InprocServer32"
 
 
 def install_wine_fonts(prefix, wine):
@@ -144,6 +155,11 @@ def setup(cfg, env=None):
 
     check(wine("reg", "add", r"HKCU\Software\Wine\WineBrowser", "/v", "Browsers", "/t", "REG_SZ",
                "/d", cfg.recorder, "/f"), "reg add WineBrowser")
+
+    recorder = taskbar_recorder(cfg)
+    if recorder:
+        for value in (["/ve", "/d", harness.winpath(recorder)], ["/v", "ThreadingModel", "/d", "Apartment"]):
+            check(wine("reg", "add", TASKBAR_LIST, *value, "/f", "/reg:32"), "reg add TaskbarList " + value[-1])
 
     # A program that crashes must end at once and fail its test, not wait in
     # winedbg: name a debugger that does not exist.

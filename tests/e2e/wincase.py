@@ -27,11 +27,8 @@ import unittest
 
 import harness
 
-DIALOG = "Quillet for 2024 Downloader"
 BOX = "Quillet Downloader"
 SAVE_AS = "Save Downloader"
-INSTALLER = "Quillet_2024_Setup.exe"
-PATH_QUERY = "/installer.php?serial=quill&year=2024"
 AGENT = "TovInstaller/1.1"
 BROWSER_QUESTION = "Download failed. Do you want to attempt to download in your browser?"
 
@@ -131,6 +128,13 @@ def _take_option(name, default):
 
 
 SLOT = int(_take_option("--slot", "0"))
+# Each slot's programs are built for a year of their own (tests/CMakeLists.txt):
+# a second program of the same year in the session would only bring the
+# first one forward.
+YEAR = ("2024", "2023")[SLOT]
+DIALOG = "Quillet for %s Downloader" % YEAR
+INSTALLER = "Quillet_%s_Setup.exe" % YEAR
+PATH_QUERY = "/installer.php?serial=quill&year=%s" % YEAR
 
 
 def config():
@@ -277,6 +281,7 @@ class Case(unittest.TestCase):
         self.dlg = None
         self.watchers = []
         self.helpers = []
+        self.others = []
         self.notes = []
 
     def note(self, what, value):
@@ -290,7 +295,7 @@ class Case(unittest.TestCase):
     def tearDown(self):
         if self._failed():
             self.diagnose()
-        for w in self.watchers:
+        for w in self.watchers + self.others:
             w.close()
         if self.driver:
             self.driver.close()  # ends the program if it still runs
@@ -322,6 +327,10 @@ class Case(unittest.TestCase):
 
     def downloads(self):
         return self.server.requests("/installer.php") if self.server else []
+
+    def in_progress(self):
+        """The download has not ended (it may not have reached the server yet)."""
+        return all(e["outcome"] == "started" for e in self.downloads())
 
     def wait_sent(self, at_least, timeout=20):
         """Waits until the server has sent `at_least` bytes of the download.
@@ -375,6 +384,16 @@ class Case(unittest.TestCase):
             self.dlg = self.driver.find(caption, DIALOG_MS)
             self.assertIsNotNone(self.dlg, "no window %r within %d ms" % (caption, DIALOG_MS))
         return self.dlg
+
+    def start_again(self, program=None, env=None):
+        """Starts a program (this slot's variant unless given) beside the
+        case's run, from a driver of its own with the same environment;
+        returns (that driver, the pid)."""
+        d = harness.Driver(env={"QD_BROWSER_LOG": self.browser_log}, lifetime=90)
+        self.others.append(d)
+        for name, value in self.program_env(env).items():
+            d.cmd("setenv", name, value)
+        return d, d.start(program or self.exe)
 
     def end_run(self):
         """Closes the driver (and the program, if it still runs), so that the

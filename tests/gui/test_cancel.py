@@ -13,10 +13,6 @@ CANCEL = "Cancel Download?"
 
 class Cancel(wincase.Case):
 
-    def in_progress(self):
-        """The download has not ended (it may not have reached the server yet)."""
-        return all(e["outcome"] == "started" for e in self.downloads())
-
     def test_esc_then_no_lets_the_download_finish(self):
         self.serve_installer(chunk=4096, delay=0.1)  # about 5.5 s
         dlg = self.launch()

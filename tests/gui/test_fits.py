@@ -75,7 +75,7 @@ class Fits(wincase.Case):
     def check_dialog(self, dpi, code):
         texts = wincase.language(code)
         dlg = self.launch(driver_env={"LC_ALL": wincase.locale(code)},
-                          caption=wincase.formatted(texts["IDS_CAPTION"], "2024"))
+                          caption=wincase.formatted(texts["IDS_CAPTION"], wincase.YEAR))
         for name in STATUS_TEXTS:
             self.fits(dlg, STATUS, dpi, texts[name])
         self.assertEqual(self.driver.text(dlg, CHECKBOX), texts["IDS_SAVE_COPY"])

@@ -34,7 +34,7 @@ class Languages(wincase.Case):
 
     def start(self, code, texts, program):
         return self.launch(wincase.exe(program), driver_env={"LC_ALL": wincase.locale(code)},
-                           caption=formatted(texts["IDS_CAPTION"], "2024"))
+                           caption=formatted(texts["IDS_CAPTION"], wincase.YEAR))
 
     def box(self, texts, button, expected):
         got = self.answer(button, caption=texts["IDS_BOX_CAPTION"])

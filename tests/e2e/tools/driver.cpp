@@ -31,6 +31,10 @@
 //   close <hwnd>                          WM_CLOSE (posted)
 //   cancel <hwnd>                         WM_COMMAND IDCANCEL (posted)
 //   esc <hwnd>                            the Escape key to the window's focus
+//   post <hwnd> <message name>            PostMessage of RegisterWindowMessage(name),
+//                                         as the shell posts "TaskbarButtonCreated"
+//   foreground [hwnd]                     SetForegroundWindow(hwnd) if given
+//                                         -> ok <GetForegroundWindow>
 //   answer <caption> <substring> <button> <timeout>
 //                                         press <button> (IDOK 1, IDYES 6, IDNO 7)
 //                                         on the message box with that caption
@@ -486,6 +490,15 @@ void Handle(const std::vector<std::string>& a) {
         bool ok = PostMessageA(target, WM_KEYDOWN, VK_ESCAPE, 1 | (scan << 16)) &&
                   PostMessageA(target, WM_KEYUP, VK_ESCAPE, 1 | (scan << 16) | 0xC0000000u);
         Reply(ok ? "ok" : "err");
+    } else if (c == "post") {
+        if (!need(2)) return;
+        Reply(PostMessageW(ToHwnd(a[1]), RegisterWindowMessageW(Wide(a[2]).c_str()), 0, 0) ? "ok" : "err");
+    } else if (c == "foreground") {
+        if (a.size() > 1 && !SetForegroundWindow(ToHwnd(a[1]))) {
+            Reply("err", "SetForegroundWindow");
+            return;
+        }
+        Reply("ok", Str(reinterpret_cast<uintptr_t>(GetForegroundWindow())));
     } else if (c == "answer") {
         if (!need(4)) return;
         int button = static_cast<int>(ToLong(a[3]));
