@@ -18,13 +18,8 @@ TKernelHandle HoldInstaller(const std::string& path) {
 
 namespace {
 
-struct ChainTraits {
-    using Type = PCCERT_CHAIN_CONTEXT;
-    static Type Empty() { return nullptr; }
-    static bool IsValid(Type h) { return h != nullptr; }
-    static void Close(Type h) { ::CertFreeCertificateChain(h); }
-};
-using TCertChain = TOwnedHandle<ChainTraits>;
+void FreeChain(PCCERT_CHAIN_CONTEXT chain) { ::CertFreeCertificateChain(chain); }
+using TCertChain = TOwnedHandle<NullableTraits<PCCERT_CHAIN_CONTEXT, FreeChain>>;
 
 // WinVerifyTrust's verdict on one file, with the state it keeps for the
 // signer's details until it is closed.

@@ -61,10 +61,9 @@ char LocaleDecimalSeparator() {
 
 std::string LoadStringResource(int id) {
     if (id < 0) throw ERangeError();
-    wchar_t buffer[4096];
-    int length = ::LoadStringW(::GetModuleHandleW(nullptr), static_cast<UINT>(id), buffer, 4096);
-    if (length <= 0) RaiseLastSystemError();
-    return ToUtf8(buffer, static_cast<size_t>(length));
+    std::string text = LoadText(static_cast<unsigned>(id));
+    if (text.empty()) RaiseLastSystemError();
+    return text;
 }
 
 TDownloadDialog::TDownloadDialog() {

@@ -2,7 +2,6 @@
 
 #include <exception>
 #include <memory>
-#include <string>
 
 #include "LightDialog.h"
 #include "Main.h"
@@ -11,15 +10,14 @@
 #include "Texts.h"
 
 void MainBlock() {
-    // A second start for the same year shows the first one's window instead.
-    const std::string year = LoadStringResource(0);
-    if (!ClaimInstance(year)) {
-        ShowRunningInstance(year);
-        return;
-    }
     DownloadDialog = new TDownloadDialog();
     // Released whether the dialog ended normally or by an error.
     std::unique_ptr<TDownloadDialog> controller(DownloadDialog);
+    // A second start for the same year shows the first one's window instead.
+    if (!ClaimInstance(controller->Year)) {
+        ShowRunningInstance(controller->Year);
+        return;
+    }
     // A language read right to left mirrors every window the program opens:
     // the bar grows from the right, the check box stands at the right.
     if (TextsReadRightToLeft()) ::SetProcessDefaultLayout(LAYOUT_RTL);

@@ -1,6 +1,7 @@
 #include "SingleInstance_win.h"
 
 #include "Handles_win.h"
+#include "WideText_win.h"
 
 namespace {
 
@@ -10,25 +11,9 @@ TKernelHandle InstanceMutex;
 const HANDLE Running = reinterpret_cast<HANDLE>(1);
 const HANDLE Installing = reinterpret_cast<HANDLE>(2);
 
-// Prefix and year, the year byte by byte: the name only has to come out the
-// same in every process of one build. A fixed buffer: the library's wide
-// strings would add some 35 KB to the program.
-struct TName {
-    wchar_t Text[64];
-};
-
-TName Named(const wchar_t* prefix, const std::string& year) {
-    TName name = {};
-    size_t n = 0;
-    while (*prefix) name.Text[n++] = *prefix++;
-    for (size_t i = 0; i < year.size() && n + 1 < sizeof name.Text / sizeof name.Text[0]; ++i)
-        name.Text[n++] = static_cast<wchar_t>(static_cast<unsigned char>(year[i]));
-    return name;
-}
-
 // A property, not the caption: the caption is translated, and the property
 // is set by the downloader alone.
-TName MarkName(const std::string& year) { return Named(L"Quillet.Downloader.", year); }
+TWideText MarkName(const std::string& year) { return ToWide("Quillet.Downloader." + year); }
 
 struct TSearch {
     const wchar_t* mark;
@@ -46,7 +31,7 @@ BOOL CALLBACK FindMarked(HWND wnd, LPARAM param) {
 
 bool ClaimInstance(const std::string& year) {
     ::SetLastError(ERROR_SUCCESS);
-    HANDLE mutex = ::CreateMutexW(nullptr, FALSE, Named(L"Local\\Quillet.Downloader.", year).Text);
+    HANDLE mutex = ::CreateMutexW(nullptr, FALSE, ToWide("Local\\Quillet.Downloader." + year).c_str());
     const DWORD error = ::GetLastError();
     InstanceMutex.Reset(mutex);
     // Denied: it exists, made by a process of other rights (an elevated one).
@@ -55,21 +40,21 @@ bool ClaimInstance(const std::string& year) {
 }
 
 void ShowRunningInstance(const std::string& year) {
-    const TName mark = MarkName(year);
-    TSearch search{mark.Text, nullptr};
+    const TWideText mark = MarkName(year);
+    TSearch search{mark.c_str(), nullptr};
     // The first one may still be starting: give its window a few seconds.
     // EnumWindows sees only this session's desktop.
     for (int tries = 0; tries < 50 && !search.found; ++tries) {
         if (tries) ::Sleep(100);
         ::EnumWindows(FindMarked, reinterpret_cast<LPARAM>(&search));
     }
-    if (!search.found || ::GetPropW(search.found, mark.Text) == Installing) return;
+    if (!search.found || ::GetPropW(search.found, mark.c_str()) == Installing) return;
     if (::IsIconic(search.found)) ::ShowWindow(search.found, SW_RESTORE);
     ::SetForegroundWindow(::GetLastActivePopup(search.found));
 }
 
 void MarkInstanceWindow(HWND dialog, const std::string& year, bool installing) {
-    ::SetPropW(dialog, MarkName(year).Text, installing ? Installing : Running);
+    ::SetPropW(dialog, MarkName(year).c_str(), installing ? Installing : Running);
 }
 
-void RemoveInstanceMark(HWND dialog, const std::string& year) { ::RemovePropW(dialog, MarkName(year).Text); }
+void RemoveInstanceMark(HWND dialog, const std::string& year) { ::RemovePropW(dialog, MarkName(year).c_str()); }

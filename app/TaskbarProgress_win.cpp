@@ -2,10 +2,7 @@
 
 #include <commctrl.h>
 
-TTaskbarProgress::~TTaskbarProgress() {
-    if (List) List->Release();
-    if (ComReady) ::CoUninitialize();
-}
+#include <utility>
 
 void TTaskbarProgress::Attach(HWND window, HWND bar) {
     Wnd = window;
@@ -30,15 +27,13 @@ LRESULT CALLBACK TTaskbarProgress::BarProc(HWND bar, UINT message, WPARAM wParam
 
 bool TTaskbarProgress::ButtonCreated(UINT message) {
     if (!Message || message != Message) return false;
-    if (!ComReady) ComReady = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    Apartment.Enter();
     if (!List) {
-        ITaskbarList3* list = nullptr;
+        ITaskbarList3* made = nullptr;
         if (SUCCEEDED(::CoCreateInstance(__uuidof(TaskbarList), nullptr, CLSCTX_INPROC_SERVER,
-                                         __uuidof(ITaskbarList3), reinterpret_cast<void**>(&list)))) {
-            if (SUCCEEDED(list->HrInit()))
-                List = list;
-            else
-                list->Release();
+                                         __uuidof(ITaskbarList3), reinterpret_cast<void**>(&made)))) {
+            TTaskbarList list(made);
+            if (SUCCEEDED(list.Get()->HrInit())) List = std::move(list);
         }
     }
     // A new button (Explorer restarted) shows nothing yet.
@@ -74,8 +69,8 @@ void TTaskbarProgress::Show() {
     if (!List) return;
     const TBPFLAG state = IsFailed ? TBPF_ERROR : IsPaused ? TBPF_PAUSED : Running;
     const bool valued = state != TBPF_NOPROGRESS && state != TBPF_INDETERMINATE;
-    if (valued && Value != ShownValue) List->SetProgressValue(Wnd, static_cast<ULONGLONG>(Value), 100);
-    if (state != Shown) List->SetProgressState(Wnd, state);
+    if (valued && Value != ShownValue) List.Get()->SetProgressValue(Wnd, static_cast<ULONGLONG>(Value), 100);
+    if (state != Shown) List.Get()->SetProgressState(Wnd, state);
     Shown = state;
     ShownValue = valued ? Value : -1;
 }

@@ -7,10 +7,31 @@
 #include <windows.h>
 #include <shobjidl.h>
 
+#include "Handles_win.h"
+
+inline void ReleaseTaskbarList(ITaskbarList3* list) { list->Release(); }
+using TTaskbarList = TOwnedHandle<NullableTraits<ITaskbarList3*, ReleaseTaskbarList>>;
+
+// The thread's COM apartment, left when the owner goes.
+class TComApartment {
+public:
+    TComApartment() = default;
+    ~TComApartment() {
+        if (Entered) ::CoUninitialize();
+    }
+    TComApartment(const TComApartment&) = delete;
+    TComApartment& operator=(const TComApartment&) = delete;
+    void Enter() {
+        if (!Entered) Entered = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    }
+
+private:
+    bool Entered = false;
+};
+
 class TTaskbarProgress {
 public:
     TTaskbarProgress() = default;
-    ~TTaskbarProgress();
     TTaskbarProgress(const TTaskbarProgress&) = delete;
     TTaskbarProgress& operator=(const TTaskbarProgress&) = delete;
 
@@ -32,8 +53,9 @@ private:
     HWND Wnd = nullptr;
     WNDPROC BarDefault = nullptr;
     UINT Message = 0;
-    bool ComReady = false;
-    ITaskbarList3* List = nullptr;
+    // Declared in this order: the interface is released before the apartment.
+    TComApartment Apartment;
+    TTaskbarList List;
     // Until the first percentage the length is not known: indeterminate.
     TBPFLAG Running = TBPF_INDETERMINATE;
     bool IsPaused = false;

@@ -31,8 +31,8 @@ DWORD ReadOwnFileVersion() {
     return info->dwFileVersionMS;
 }
 
-void ErrorBox(HWND owner, unsigned textId) {
-    ShowMessageBox(owner, LoadText(textId), LoadText(IDS_BOX_CAPTION), MB_OK | MB_ICONERROR);
+void ErrorBox(HWND owner, const std::string& text) {
+    ShowMessageBox(owner, text, LoadText(IDS_BOX_CAPTION), MB_OK | MB_ICONERROR);
 }
 
 }  // namespace
@@ -81,18 +81,16 @@ bool RunAndWait(HWND owner, const std::string& path, TKernelHandle* heldUntilSta
     if (info.hProcess) {
         TKernelHandle process(info.hProcess);
         if (::WaitForSingleObject(process.Get(), INFINITE) == WAIT_FAILED)
-            ErrorBox(owner, IDS_NO_WAIT);
+            ErrorBox(owner, LoadText(IDS_NO_WAIT));
         DWORD code = 0;
         if (::GetExitCodeProcess(process.Get(), &code))
             exitCode = code;
         else
-            ErrorBox(owner, IDS_NO_RESULT);
+            ErrorBox(owner, LoadText(IDS_NO_RESULT));
     } else {
-        ErrorBox(owner, IDS_NO_HANDLE);
+        ErrorBox(owner, LoadText(IDS_NO_HANDLE));
     }
 
-    if (exitCode != 0)
-        ShowMessageBox(owner, Format(LoadText(IDS_RETURN_CODE), {exitCode}), LoadText(IDS_BOX_CAPTION),
-                       MB_OK | MB_ICONERROR);
+    if (exitCode != 0) ErrorBox(owner, Format(LoadText(IDS_RETURN_CODE), {exitCode}));
     return exitCode == 0;
 }

@@ -45,14 +45,8 @@ bool MatchesAnyText(const std::string& text, const char* const* list, size_t cou
 
 #include "Handles_win.h"
 
-struct InternetHandleTraits {
-    using Type = HINTERNET;
-    static Type Empty() { return nullptr; }
-    static bool IsValid(Type h) { return h != nullptr; }
-    static void Close(Type h) { ::InternetCloseHandle(h); }
-};
-
-using TInternetHandle = TOwnedHandle<InternetHandleTraits>;
+inline void CloseInternetHandle(HINTERNET h) { ::InternetCloseHandle(h); }
+using TInternetHandle = TOwnedHandle<NullableTraits<HINTERNET, CloseInternetHandle>>;
 
 [[noreturn]] void RaiseInternetError(DWORD code);
 [[noreturn]] void RaiseLastInternetError();

@@ -11,7 +11,8 @@ void RaiseInternetError(DWORD code) {
         // the client swaps in its code.
         char buffer[512];
         DWORD length = sizeof buffer;
-        if (::InternetGetLastResponseInfoA(&code, buffer, &length)) text.assign(buffer, length < sizeof buffer ? length : sizeof buffer);
+        if (::InternetGetLastResponseInfoA(&code, buffer, &length))
+            text.assign(buffer, length < sizeof buffer ? length : sizeof buffer);
     } else {
         wchar_t buffer[512];
         DWORD length = ::FormatMessageW(

@@ -47,3 +47,12 @@ struct KernelHandleTraits {
 };
 
 using TKernelHandle = TOwnedHandle<KernelHandleTraits>;
+
+// Handles and interfaces whose empty value is null, released by `Release`.
+template <typename T, void (*Release)(T)>
+struct NullableTraits {
+    using Type = T;
+    static Type Empty() { return nullptr; }
+    static bool IsValid(Type h) { return h != nullptr; }
+    static void Close(Type h) { Release(h); }
+};

@@ -9,8 +9,9 @@ std::string SystemErrorText(DWORD code) {
     DWORD length = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
                                         FORMAT_MESSAGE_ARGUMENT_ARRAY,
                                     nullptr, code, 0, buffer, 1024, nullptr);
-    const std::string text = ToUtf8(buffer, length < 1024 ? length : 0);
-    return text.substr(0, TrimmedMessageLength(text.data(), text.size()));
+    std::string text = ToUtf8(buffer, length < 1024 ? length : 0);
+    text.resize(TrimmedMessageLength(text.data(), text.size()));
+    return text;
 }
 
 void RaiseSystemError(DWORD code) {

@@ -14,7 +14,6 @@ class TWideText {
 public:
     explicit TWideText(std::vector<wchar_t> text) : text_(std::move(text)) {}
     const wchar_t* c_str() const { return text_.data(); }
-    size_t length() const { return text_.size() - 1; }
 
 private:
     std::vector<wchar_t> text_;

@@ -38,9 +38,8 @@ if [ "${1:-}" = "--demo" ]; then
   command -v xwininfo >/dev/null || need+=(x11-utils)
 fi
 
-# One locale for each language of the program (resources/lang), as
-# language_TERRITORY.UTF-8.
-LOCALES="en_US de_DE fr_FR es_ES it_IT pt_BR nl_NL pl_PL ru_RU uk_UA cs_CZ tr_TR sv_SE da_DK fi_FI ja_JP ko_KR zh_CN zh_TW ar_EG he_IL"
+# The UTF-8 locale each language of the program is tested under.
+LOCALES=$(awk '!/^#/ && NF { print $2 }' "$(dirname "$0")/../tests/e2e/locales.txt")
 make_locales() {
   local have
   have=$(locale -a 2>/dev/null | tr 'A-Z' 'a-z')

@@ -160,7 +160,11 @@ class Result:
 
     @property
     def lines(self):
-        return self.out.splitlines()
+        """The output's lines, cut at line feeds only: splitlines() would also
+        cut at bytes such as 0x85, which UTF-8 uses inside letters (read here
+        as Latin-1)."""
+        lines = [line.rstrip("\r") for line in self.out.split("\n")]
+        return lines[:-1] if lines and lines[-1] == "" else lines
 
     def __repr__(self):
         return "Result(rc=%r, %.2fs)\nstdout:\n%s\nstderr:\n%s" % (

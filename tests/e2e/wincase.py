@@ -44,14 +44,12 @@ PHASES = ["Initializing....", "Preparing...", "Connecting...", "Requesting...",
 OS_ERROR = re.compile(r"^(System Error\.  Code: [1-9]\d*\.\r\n.+|A call to an OS function failed)$", re.S)
 
 # The language files of the program, and the Unix locale each is tested under
-# (scripts/install-deps.sh makes them): Wine takes the user's UI language, and
+# (locales.txt): Wine takes the user's UI language, and
 # so the program's, from the locale of its processes.
 LANGUAGE_DIR = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
                             "resources", "lang")
-LOCALES = {"en": "en_US", "de": "de_DE", "fr": "fr_FR", "es": "es_ES", "it": "it_IT", "pt-BR": "pt_BR",
-           "nl": "nl_NL", "pl": "pl_PL", "ru": "ru_RU", "uk": "uk_UA", "cs": "cs_CZ", "tr": "tr_TR",
-           "sv": "sv_SE", "da": "da_DK", "fi": "fi_FI", "ja": "ja_JP", "ko": "ko_KR", "zh-CN": "zh_CN",
-           "zh-TW": "zh_TW", "ar": "ar_EG", "he": "he_IL"}
+with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "locales.txt")) as _f:
+    LOCALES = dict(line.split() for line in _f if line.strip() and not line.startswith("#"))
 
 
 def languages():
@@ -93,13 +91,12 @@ def formatted(fmt, *args):
 def pattern(fmt, last=".+?"):
     """A regular expression for any text Format makes of `fmt`: each directive
     any text, the last one `last`."""
-    parts = _DIRECTIVE.split(fmt)
-    out, directives = [], (len(parts) - 1) // 3
-    for i in range(0, len(parts), 3):
-        out.append(re.escape(parts[i]))
-        if i + 3 < len(parts) + 1 and i // 3 < directives:
-            out.append("%" if parts[i + 2] == "%" else "(%s)" % (last if i // 3 == directives - 1 else ".+?"))
-    return "".join(out)
+    pieces = _DIRECTIVE.split(fmt)  # text, index, type, text, ...
+    texts, types = pieces[::3], pieces[2::3]
+    out = re.escape(texts[0])
+    for n, (kind, text) in enumerate(zip(types, texts[1:])):
+        out += ("%" if kind == "%" else "(%s)" % (last if n == len(types) - 1 else ".+?")) + re.escape(text)
+    return out
 
 
 # Wine closes every window of a program with no window manager only after a
@@ -223,6 +220,19 @@ class Watcher:
 _keeper = None
 
 
+def show_winver(driver, timeout=40):
+    """Starts Wine's about box from `driver`; returns its window once shown,
+    or None."""
+    driver.start("winver.exe")
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        shown = [int(line.split("\t")[1]) for line in driver.raw("windows")[2] if line.endswith("\t1")]
+        if shown:
+            return shown[0]
+        time.sleep(0.05)
+    return None
+
+
 def keep_desktop():
     """Keeps one Wine process alive for the whole script, and makes sure the
     desktop is up before the first case. When the last Wine process ends,
@@ -234,13 +244,8 @@ def keep_desktop():
         _keeper = harness.Driver(lifetime=600)
         atexit.register(_keeper.close)
         try:
-            _keeper.start("winver.exe")
-            deadline = time.monotonic() + 40
-            while time.monotonic() < deadline:
-                if any(line.endswith("\t1") for line in _keeper.raw("windows")[2]):
-                    time.sleep(0.5)
-                    break
-                time.sleep(0.05)
+            if show_winver(_keeper):
+                time.sleep(0.5)
         finally:
             _keeper.cmd("kill")
     return _keeper
@@ -365,15 +370,20 @@ class Case(unittest.TestCase):
         return env
 
     def launch(self, program=None, env=None, find=True, lifetime=90, driver_env=None, stderr_path=None,
-               limits=None, caption=DIALOG):
+               limits=None, lang=None):
         """Starts the program (this slot's variant unless `program` is given)
         through the driver, as a user would; returns the dialog's window.
         `env` is the program's Windows environment on top of the case's own;
         `driver_env`, `stderr_path` and `limits` set up the driver's process,
-        which the program inherits (see harness.Driver)."""
+        which the program inherits (see harness.Driver); `lang` runs it in
+        that language, under the language's locale."""
         # The recorder that stands in for the browser reads its log's name
         # from the Unix environment.
         denv = {"QD_BROWSER_LOG": self.browser_log}
+        caption = DIALOG
+        if lang:
+            denv["LC_ALL"] = locale(lang)
+            caption = formatted(language(lang)["IDS_CAPTION"], YEAR)
         denv.update(driver_env or {})
         self.driver = harness.Driver(env=denv, lifetime=lifetime, stderr_path=stderr_path, limits=limits)
         for name, value in self.program_env(env).items():
@@ -412,8 +422,8 @@ class Case(unittest.TestCase):
         """Presses `button` on the next box with this caption; returns its text."""
         return self.driver.answer(caption, "", button, timeout_ms)
 
-    def answer_exact(self, text, button, timeout_ms=BOX_MS):
-        got = self.answer(button, timeout_ms)
+    def answer_exact(self, text, button, timeout_ms=BOX_MS, caption=BOX):
+        got = self.answer(button, timeout_ms, caption)
         self.assertEqual(got, text)
         return got
 

@@ -44,13 +44,10 @@ class Fits(wincase.Case):
         for code in wincase.languages():
             # The program's own formatting, in the language's words and the
             # locale's decimal separator.
-            out = harness.run_wine(wincase.exe("detaillines"), [], 60, env={"LC_ALL": wincase.locale(code)}).out
-            # Split on line feeds only: splitlines() would also cut at bytes
-            # such as 0x85, which UTF-8 uses inside Arabic letters.
-            lines = {line.rstrip("\r") for line in out.encode("latin-1").decode("utf-8").split("\n")} - {""}
+            lines = harness.run_wine(wincase.exe("detaillines"), [], 60, env={"LC_ALL": wincase.locale(code)}).lines
             self.detail_lines[code] = os.path.join(self.work, "detail-lines-%s.txt" % code)
-            with open(self.detail_lines[code], "w", encoding="utf-8") as f:
-                f.write("\n".join(sorted(lines)) + "\n")
+            with open(self.detail_lines[code], "w", encoding="latin-1") as f:  # the UTF-8 bytes as read
+                f.write("\n".join(sorted(set(lines))) + "\n")
 
     def fits(self, dlg, ctrl, dpi, *text):
         width, room, seen_dpi = map(int, self.driver.cmd("extent", dlg, ctrl, *text).split())
@@ -74,8 +71,7 @@ class Fits(wincase.Case):
 
     def check_dialog(self, dpi, code):
         texts = wincase.language(code)
-        dlg = self.launch(driver_env={"LC_ALL": wincase.locale(code)},
-                          caption=wincase.formatted(texts["IDS_CAPTION"], wincase.YEAR))
+        dlg = self.launch(lang=code)
         for name in STATUS_TEXTS:
             self.fits(dlg, STATUS, dpi, texts[name])
         self.assertEqual(self.driver.text(dlg, CHECKBOX), texts["IDS_SAVE_COPY"])

@@ -32,22 +32,19 @@ class Languages(wincase.Case):
                         if self.server:
                             self.server.stop()
 
-    def start(self, code, texts, program):
-        return self.launch(wincase.exe(program), driver_env={"LC_ALL": wincase.locale(code)},
-                           caption=formatted(texts["IDS_CAPTION"], wincase.YEAR))
+    def edges(self, hwnd, ctrl="-"):
+        """The window's left and right edges on the screen."""
+        return [int(n) for n in self.driver.cmd("styles", hwnd, ctrl).split()[2:]]
 
-    def box(self, texts, button, expected):
-        got = self.answer(button, caption=texts["IDS_BOX_CAPTION"])
-        self.assertEqual(got, expected)
-
-    def styles(self, hwnd, ctrl="-"):
-        style, exstyle, left, right = self.driver.cmd("styles", hwnd, ctrl).split()
-        return int(style, 16), int(exstyle, 16), int(left), int(right)
+    def assert_mirrored(self, hwnd, *ctrls):
+        for ctrl in ctrls:
+            exstyle = int(self.driver.cmd("styles", hwnd, ctrl).split()[1], 16)
+            self.assertTrue(exstyle & WS_EX_LAYOUTRTL, "window %s, control %s is not mirrored" % (hwnd, ctrl))
 
     def test_download_then_cancel_in_the_language(self):
         def run(code, texts, program):
             self.serve(body=wincase.padded(self.payload, 600000), chunk=16384, delay=0.2)
-            dlg = self.start(code, texts, program)
+            dlg = self.launch(wincase.exe(program), lang=code)
             self.assertEqual(self.driver.text(dlg, CHECKBOX), texts["IDS_SAVE_COPY"])
             times = [texts["IDS_FEW_SECONDS"]] + [pattern(t).replace("(.+?)", r"\d+")
                                                   for k, t in texts.items() if k[:-2] in
@@ -62,43 +59,29 @@ class Languages(wincase.Case):
             self.assertNotIn("?", detail)
             self.assertEqual(self.driver.text(dlg, STATUS), texts["IDS_DOWNLOADING"])
             if texts["IDS_READING_ORDER"] == "rtl":
-                _, exstyle, left, right = self.styles(dlg)
-                self.assertTrue(exstyle & WS_EX_LAYOUTRTL, "the dialog is not mirrored")
-                for ctrl in (BAR, CHECKBOX):
-                    _, exstyle, c_left, c_right = self.styles(dlg, ctrl)
-                    self.assertTrue(exstyle & WS_EX_LAYOUTRTL, "control %d is not mirrored" % ctrl)
+                self.assert_mirrored(dlg, "-", BAR, CHECKBOX)
                 # The template sets the check box 11 units from the left edge
                 # and 9 from the right: mirrored, the wider gap is at the right.
-                _, _, c_left, c_right = self.styles(dlg, CHECKBOX)
+                (left, right), (c_left, c_right) = self.edges(dlg), self.edges(dlg, CHECKBOX)
                 self.assertGreater(right - c_right, c_left - left)
             self.driver.cmd("esc", dlg)
             if texts["IDS_READING_ORDER"] == "rtl":
                 # Mirrored like the dialog, so its text starts at the right.
                 # (Wine draws MB_RIGHT's alignment the same either way.)
-                box = self.wait_box(texts["IDS_BOX_CAPTION"])
-                for ctrl in ("-", 0xFFFF):
-                    self.assertTrue(self.styles(box, ctrl)[1] & WS_EX_LAYOUTRTL, "the question is not mirrored")
-            self.box(texts, IDYES, texts["IDS_ASK_CANCEL"])
+                self.assert_mirrored(self.driver.find(texts["IDS_BOX_CAPTION"], wincase.BOX_MS), "-", 0xFFFF)
+            self.answer_exact(texts["IDS_ASK_CANCEL"], IDYES, caption=texts["IDS_BOX_CAPTION"])
             self.wait_exit()
         self.each(run)
 
     def test_failure_boxes_in_the_language(self):
         def run(code, texts, program):
             self.serve(status=404, body="no such installer\n")
-            self.start(code, texts, program)
-            self.box(texts, IDOK, formatted(texts["IDS_FAILED_WITH"], "Not Found (404)"))
-            self.box(texts, IDNO, texts["IDS_ASK_BROWSER"])
+            self.launch(wincase.exe(program), lang=code)
+            caption = texts["IDS_BOX_CAPTION"]
+            self.answer_exact(formatted(texts["IDS_FAILED_WITH"], "Not Found (404)"), IDOK, caption=caption)
+            self.answer_exact(texts["IDS_ASK_BROWSER"], IDNO, caption=caption)
             self.wait_exit()
         self.each(run)
-
-    def wait_box(self, caption, timeout=15):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            for b in self.driver.boxes():
-                if b["caption"] == caption:
-                    return b["hwnd"]
-            time.sleep(0.05)
-        self.fail("no box %r" % caption)
 
 
 if __name__ == "__main__":

@@ -23,15 +23,10 @@ class SecondStart(wincase.Case):
         returns it."""
         d = harness.Driver(lifetime=90)
         self.others.append(d)
-        d.start("winver.exe")
-        for _ in range(200):
-            shown = [int(line.split("\t")[1]) for line in d.raw("windows")[2] if line.endswith("\t1")]
-            if shown:
-                break
-            d.cmd("sleep", 50)
+        shown = wincase.show_winver(d, 10)
         self.assertTrue(shown, "winver showed no window")
-        self.assertEqual(int(d.cmd("foreground", shown[0])), shown[0], "could not put winver in front")
-        return shown[0]
+        self.assertEqual(int(d.cmd("foreground", shown)), shown, "could not put winver in front")
+        return shown
 
     def start_same_year(self):
         """Starts the program again; asserts it ends by itself with 0 while

@@ -56,9 +56,9 @@ std::vector<std::string> LanguageFiles() {
 }
 
 // The argument each directive of a format takes, and its type.
-std::multiset<std::pair<int, char>> Arguments(const std::string& format) {
+std::set<std::pair<int, char>> Arguments(const std::string& format) {
     static const std::regex directive(R"(%(?:(\d+):)?-?\d*(?:\.\d+)?([a-zA-Z%]))");
-    std::multiset<std::pair<int, char>> args;
+    std::set<std::pair<int, char>> args;
     int next = 0;
     for (std::sregex_iterator i(format.begin(), format.end(), directive), end; i != end; ++i) {
         if ((*i)[2] == "%") continue;
@@ -69,30 +69,20 @@ std::multiset<std::pair<int, char>> Arguments(const std::string& format) {
     return args;
 }
 
-// Formats `text` with one recognisable value per argument of `english`;
-// every value must come out.
+// The same arguments, each of the same type, and the program's Format takes
+// the text: formatted with a recognisable value per argument, each comes out.
 void ExpectSameArguments(const std::string& english, const std::string& text) {
-    std::map<int, char> types;
-    for (const auto& a : Arguments(english)) types[a.first] = a.second;
-    std::set<std::pair<int, char>> used;
-    for (const auto& a : Arguments(text)) used.insert(a);
-    std::set<std::pair<int, char>> wanted(types.begin(), types.end());
-    EXPECT_EQ(used, wanted) << "\"" << text << "\" for \"" << english << "\"";
-    std::vector<std::string> markers;
-    std::vector<FormatArg> args;
-    for (const auto& t : types) markers.push_back(t.second == 's' ? "<" + std::to_string(t.first) + ">"
-                                                                  : std::to_string(90001 + t.first));
-    for (size_t i = 0; i < markers.size(); ++i)
-        args.push_back(types[static_cast<int>(i)] == 's' ? FormatArg(markers[i]) : FormatArg(90001 + static_cast<int>(i)));
+    const auto wanted = Arguments(english);
+    EXPECT_EQ(Arguments(text), wanted) << "\"" << text << "\" for \"" << english << "\"";
+    const std::string marks[4] = {"<0>", "<1>", "<2>", "<3>"};  // at most four; unused ones text
+    auto number = [&](int i) { return wanted.count({i, 'd'}) || wanted.count({i, 'u'}); };
+    auto arg = [&](int i) { return number(i) ? FormatArg(90000 + i) : FormatArg(marks[i]); };
+    auto format = [&] { return Format(text, {arg(0), arg(1), arg(2), arg(3)}); };
     std::string out;
-    switch (args.size()) {  // Format takes a braced list
-    case 0: out = Format(text, {}); break;
-    case 1: out = Format(text, {args[0]}); break;
-    case 2: out = Format(text, {args[0], args[1]}); break;
-    case 3: out = Format(text, {args[0], args[1], args[2]}); break;
-    default: out = Format(text, {args[0], args[1], args[2], args[3]}); break;
-    }
-    for (const auto& m : markers) EXPECT_NE(out.find(m), std::string::npos) << text;
+    EXPECT_NO_THROW(out = format()) << text;
+    for (const auto& a : wanted)
+        EXPECT_NE(out.find(number(a.first) ? std::to_string(90000 + a.first) : marks[a.first]), std::string::npos)
+            << text;
 }
 
 // CLDR's whole-number samples of each category, for one language code.
