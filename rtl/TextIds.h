@@ -19,6 +19,8 @@
 #define IDS_COMPLETED 26
 #define IDS_ABORTING 27
 #define IDS_SAVE_TITLE 28
+/* Shown in place of the status after a silence of the server. */
+#define IDS_WAITING 31
 /* Not shown: the language's CLDR code, which names its plural rule, and its
    reading order ("ltr" or "rtl"). */
 #define IDS_LANGUAGE 29
