@@ -38,11 +38,15 @@ public:
 
     void InitDialog(HWND window);
     void SetItemText(int id, const char* text);
+    std::string ItemText(int id) const;
     void DownloadProgress(int64_t received, int64_t total);
     void DownloadStatus(const char* text);
     void CloseRequested();
     void AbortDownload();
     void ThreadDone();
+    void TimerElapsed(UINT_PTR timer);
+    void CheckSilence();
+    void GiveUpOnWorker();
     void Finish();
     bool SaveInstallerAs();
     void DownloadJob();
@@ -56,6 +60,16 @@ public:
     std::string Url;
     bool Confirming = false;
     bool ThreadFinished = false;
+    // Set on the user-interface thread only. Cancelled: Yes to "Cancel
+    // Download?". TimedOut: the server was silent too long. WorkerGivenUp:
+    // the dialog ends without waiting for a worker still blocked in the
+    // client. Finishing: the completion has begun, and runs once.
+    bool Cancelled = false;
+    bool TimedOut = false;
+    bool WorkerGivenUp = false;
+    bool Finishing = false;
+    bool WaitingShown = false;
+    std::string StatusBeforeWaiting;
     TDownloadThread* Thread = nullptr;
     std::unique_ptr<TTovDownload> Downloader;
     std::string TempFile;

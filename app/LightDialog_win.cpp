@@ -16,6 +16,7 @@
 #include "Texts.h"
 #include "TovUtil.h"
 #include "WideText_win.h"
+#include "iTovInetUtils.h"
 
 TDownloadDialog* DownloadDialog = nullptr;
 std::exception_ptr EscapedDialogError;
@@ -24,6 +25,16 @@ namespace {
 
 const UINT QuestionStyle = MB_YESNO | MB_ICONQUESTION | MB_TASKMODAL | MB_SETFOREGROUND;  // 0x12024
 const UINT ErrorStyle = MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND;           // 0x12010
+
+// The silence clock ticks where the dialog lives, so that no call blocked in
+// the client can stop it; the worker only records that something arrived.
+const UINT_PTR SilenceTimer = 1;
+const UINT SilenceTickMs = 250;
+const uint32_t WaitingAfterMs = 5000;
+// After Yes to "Cancel Download?": how long the worker has to come back from
+// the closed session before the dialog ends without it.
+const UINT_PTR GiveUpTimer = 2;
+const UINT GiveUpAfterMs = 1000;
 
 void ShowError(HWND owner, const std::string& text) {
     ShowMessageBox(owner, text, LoadText(IDS_BOX_CAPTION), ErrorStyle);
@@ -55,6 +66,26 @@ char LocaleDecimalSeparator() {
     return '.';
 }
 
+// What ends a download: "Download Failed: " and the reason.
+[[noreturn]] void RaiseFailure(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const Exception& e) {
+        throw Exception(Format(LoadText(IDS_FAILED_WITH), {e.Message()}));
+    } catch (...) {
+        throw Exception(LoadText(IDS_FAILED));
+    }
+}
+
+// The failure the client raises when it times out itself.
+std::exception_ptr TimeoutError() {
+    try {
+        RaiseInternetError(ERROR_INTERNET_TIMEOUT);
+    } catch (...) {
+        return std::current_exception();
+    }
+}
+
 }  // namespace
 
 // --- Construction ------------------------------------------------------------
@@ -81,6 +112,9 @@ TDownloadDialog::TDownloadDialog() {
 }
 
 TDownloadDialog::~TDownloadDialog() {
+    // Only a worker that came back is released (the main block never frees
+    // a controller whose worker is still inside the client).
+    delete Thread;
     Downloader.reset();
     Tracker.reset();
 }
@@ -116,11 +150,18 @@ void TDownloadDialog::InitDialog(HWND window) {
     job.Code = [](void* self) { static_cast<TDownloadDialog*>(self)->DownloadJob(); };
     job.Data = this;
     Thread = new TDownloadThread(job);
+    ::SetTimer(window, SilenceTimer, SilenceTickMs, nullptr);
 }
 
 void TDownloadDialog::SetItemText(int id, const char* text) {
     // Sent, not posted: the text only has to live for the call.
     ::SendDlgItemMessageW(Wnd, id, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(ToWide(text).c_str()));
+}
+
+std::string TDownloadDialog::ItemText(int id) const {
+    wchar_t text[256] = {};
+    int n = ::GetDlgItemTextW(Wnd, id, text, 256);
+    return ToUtf8(text, n > 0 ? static_cast<size_t>(n) : 0);
 }
 
 void TDownloadDialog::DownloadProgress(int64_t received, int64_t total) {
@@ -145,12 +186,49 @@ void TDownloadDialog::CloseRequested() {
 }
 
 void TDownloadDialog::AbortDownload() {
+    Cancelled = true;
     SetItemText(IDC_STATUS, LoadText(IDS_ABORTING).c_str());
     Downloader->Abort();
+    // Closing the session ends a blocked call on Windows, but not on every
+    // client: the program ends either way.
+    if (!ThreadFinished) ::SetTimer(Wnd, GiveUpTimer, GiveUpAfterMs, nullptr);
 }
 
 void TDownloadDialog::ThreadDone() {
     ThreadFinished = true;
+    ::KillTimer(Wnd, SilenceTimer);
+    Finish();
+}
+
+void TDownloadDialog::TimerElapsed(UINT_PTR timer) {
+    if (timer == SilenceTimer) CheckSilence();
+    if (timer == GiveUpTimer) GiveUpOnWorker();
+}
+
+void TDownloadDialog::CheckSilence() {
+    if (ThreadFinished || Cancelled || TimedOut) return;
+    const uint32_t silent = Downloader->SilentFor();
+    if (silent >= SilenceTimeoutMs) {
+        // Failed as the client fails a time-out; a question on screen is
+        // answered first, as when the download ends meanwhile.
+        ::KillTimer(Wnd, SilenceTimer);
+        TimedOut = true;
+        GiveUpOnWorker();
+    } else if (silent >= WaitingAfterMs && !WaitingShown) {
+        WaitingShown = true;
+        StatusBeforeWaiting = ItemText(IDC_STATUS);
+        SetItemText(IDC_STATUS, LoadText(IDS_WAITING).c_str());
+    } else if (silent < WaitingAfterMs && WaitingShown) {
+        // A notice meanwhile has put up its own text already.
+        WaitingShown = false;
+        if (ItemText(IDC_STATUS) == LoadText(IDS_WAITING)) SetItemText(IDC_STATUS, StatusBeforeWaiting.c_str());
+    }
+}
+
+void TDownloadDialog::GiveUpOnWorker() {
+    ::KillTimer(Wnd, GiveUpTimer);
+    WorkerGivenUp = true;
+    Downloader->Abort();
     Finish();
 }
 
@@ -170,6 +248,9 @@ INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
             break;
         case WM_DOWNLOAD_DONE:
             DownloadDialog->ThreadDone();
+            break;
+        case WM_TIMER:
+            DownloadDialog->TimerElapsed(wParam);
             break;
         case WM_DESTROY:
             RemoveInstanceMark(window, DownloadDialog->Year);
@@ -238,35 +319,32 @@ bool TDownloadDialog::SaveInstallerAs() {
 }
 
 void TDownloadDialog::Finish() {
-    if (Confirming || !ThreadFinished) return;
+    if (Confirming || Finishing || !(ThreadFinished || WorkerGivenUp)) return;
+    Finishing = true;
+    ::KillTimer(Wnd, SilenceTimer);
+    ::KillTimer(Wnd, GiveUpTimer);
 
-    // However this ends, the worker is released last, and Thread never names
-    // a half-destroyed object.
+    // However this ends, a worker that came back is released last, and
+    // Thread never names a half-destroyed object. One still inside the
+    // client keeps the controller: the main block ends the process without
+    // releasing either.
     struct ReleaseWorker {
         TDownloadDialog* self;
         ~ReleaseWorker() {
+            if (!self->ThreadFinished) return;
             TDownloadThread* worker = self->Thread;
             self->Thread = nullptr;
             delete worker;
         }
     } releaseWorker{this};
 
-    Thread->WaitForEnd();
-
-    if (Downloader->Aborted) {
+    if (ThreadFinished) Thread->WaitForEnd();
+    if (Cancelled) {
         ::EndDialog(Wnd, 0);
         return;
     }
-
-    if (std::exception_ptr captured = Thread->CapturedError()) {
-        try {
-            std::rethrow_exception(captured);
-        } catch (const Exception& e) {
-            throw Exception(Format(LoadText(IDS_FAILED_WITH), {e.Message()}));
-        } catch (...) {
-            throw Exception(LoadText(IDS_FAILED));
-        }
-    }
+    if (TimedOut) RaiseFailure(TimeoutError());
+    if (std::exception_ptr captured = Thread->CapturedError()) RaiseFailure(captured);
 
     // Checked before anything is offered or run, and held open from the check
     // until the installer has started, so the file checked is the file run.

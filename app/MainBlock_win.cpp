@@ -23,5 +23,11 @@ void MainBlock() {
     if (TextsReadRightToLeft()) ::SetProcessDefaultLayout(LAYOUT_RTL);
     if (::DialogBoxParamW(::GetModuleHandleW(nullptr), L"PROGRESS", nullptr, DialogProc, 0) == -1)
         RaiseLastSystemError();
+    // A worker still blocked in the client (a silent server, a cancel the
+    // client does not act on) uses the controller until the process ends:
+    // end it now rather than wait for a call that may never return.
+    const bool workerInside = controller->Thread && !controller->ThreadFinished;
+    if (workerInside) controller.release();
     if (EscapedDialogError) std::rethrow_exception(EscapedDialogError);
+    if (workerInside) ::ExitProcess(0);
 }

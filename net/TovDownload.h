@@ -9,6 +9,11 @@
 
 #include "Stream.h"
 
+// How long the server may stay silent (no notice of the client's, no block)
+// before the download fails as timed out: WinHTTP's default receive time-out.
+// The client's own time-outs are set to it too, where the client honours them.
+const uint32_t SilenceTimeoutMs = 30000;
+
 #ifdef _WIN32
 #include <windows.h>
 #include <wininet.h>
@@ -65,6 +70,9 @@ public:
 
     void DoStatus(unsigned textId);
     void StatusChanged(uint32_t code);
+    // Any thread: how long ago (ms) the client last reported anything or a
+    // block last arrived.
+    uint32_t SilentFor() const;
 
     std::atomic<bool> Aborted{false};
     ProgressEvent OnProgress;
@@ -75,6 +83,10 @@ public:
 private:
     // Taken out with one exchange wherever it is closed, so it is closed once.
     std::atomic<HINTERNET> Session{nullptr};
+    // Tick counts (wrapping, compared by difference) of the last notice and
+    // the last block.
+    std::atomic<uint32_t> LastNotice{0};
+    std::atomic<uint32_t> LastBlock{0};
     void CloseSession();
 #ifdef _WIN32
     static void CALLBACK InternetStatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status,

@@ -18,6 +18,17 @@ const DWORD ReadFlags = IRF_SYNC | IRF_NO_WAIT;                                 
 const DWORD BlockSize = 4096;
 static_assert(sizeof(INTERNET_BUFFERSA) == 40, "the client expects the 32-bit record");
 
+// Windows' client waits an hour for data by default. RECEIVE and SEND are the
+// ones it documents for HTTP; some clients honour only DATA_RECEIVE, and only
+// for reads of the body. None bounds every wait (a TLS set-up that never ends),
+// which is why the dialog keeps its own clock.
+void SetTimeouts(HINTERNET handle) {
+    DWORD ms = SilenceTimeoutMs;
+    for (DWORD option : {INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                         INTERNET_OPTION_DATA_RECEIVE_TIMEOUT})
+        ::InternetSetOptionA(handle, option, &ms, sizeof ms);
+}
+
 // The address the request finally answered from, after any redirections.
 std::string FinalUrl(HINTERNET request) {
     std::string url(INTERNET_MAX_URL_LENGTH, '\0');
@@ -46,6 +57,7 @@ void TTovDownload::DoStatus(unsigned textId) {
 }
 
 void TTovDownload::StatusChanged(uint32_t code) {
+    LastNotice = ::GetTickCount();
     switch (code) {
     case INTERNET_STATUS_RESOLVING_NAME: DoStatus(IDS_PREPARING); break;
     case INTERNET_STATUS_CONNECTING_TO_SERVER: DoStatus(IDS_CONNECTING); break;
@@ -54,6 +66,12 @@ void TTovDownload::StatusChanged(uint32_t code) {
     case INTERNET_STATUS_CLOSING_CONNECTION: DoStatus(IDS_FINISHING); break;
     default: break;  // the session is released by whoever closes it, never here
     }
+}
+
+uint32_t TTovDownload::SilentFor() const {
+    const uint32_t now = ::GetTickCount();
+    const uint32_t notice = now - LastNotice, block = now - LastBlock;
+    return notice < block ? notice : block;
 }
 
 void CALLBACK TTovDownload::InternetStatusCallback(HINTERNET, DWORD_PTR context, DWORD status,
@@ -78,6 +96,7 @@ void TTovDownload::Abort() {
 void TTovDownload::Download(const std::string& url, TStream& stream) {
     char block[BlockSize];
     int64_t received = 0;
+    LastBlock = LastNotice = ::GetTickCount();
 
     HINTERNET session = ::InternetOpenA(AgentName.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
                                         nullptr, 0);
@@ -89,11 +108,13 @@ void TTovDownload::Download(const std::string& url, TStream& stream) {
     } sessionRelease{this};
 
     ::InternetSetStatusCallback(session, &TTovDownload::InternetStatusCallback);
+    SetTimeouts(session);
 
     // Declared after the session guard: closed first.
     TInternetHandle request(::InternetOpenUrlA(session, url.c_str(), nullptr, 0, OpenUrlFlags,
                                                reinterpret_cast<DWORD_PTR>(this)));
     if (!request) RaiseLastInternetError();
+    SetTimeouts(request.Get());
 
     // The client follows redirections silently, to plain HTTP too; an
     // installer that travelled unauthenticated is never accepted.
@@ -113,6 +134,7 @@ void TTovDownload::Download(const std::string& url, TStream& stream) {
     int64_t total = 0;
     QueryContentLength(request.Get(), total);
 
+    uint32_t lastBlock = LastBlock = ::GetTickCount();
     for (;;) {
         INTERNET_BUFFERSA buffers = {};
         buffers.dwStructSize = sizeof buffers;
@@ -120,6 +142,13 @@ void TTovDownload::Download(const std::string& url, TStream& stream) {
         buffers.dwBufferLength = BlockSize;
         if (!::InternetReadFileExA(request.Get(), &buffers, ReadFlags, 0)) RaiseLastInternetError();
         const DWORD n = buffers.dwBufferLength;
+        const uint32_t arrived = ::GetTickCount();
+        // A read that waited out the time-out failed, whatever it returned:
+        // a client that gives up on a silent server may end it as if the
+        // body had ended, or hand over what it held when the server closes.
+        if (!Aborted && arrived - lastBlock >= SilenceTimeoutMs)
+            RaiseInternetError(ERROR_INTERNET_TIMEOUT);
+        LastBlock = lastBlock = arrived;
         received += n;
         if (OnProgress) OnProgress(received, total);
         stream.WriteBuffer(block, n);

@@ -462,10 +462,13 @@ class Driver:
                            "caption": unescape(caption), "text": unescape(text)})
         return result
 
-    def watch(self, hwnd, ctrl, timeout_ms):
-        """Texts a control showed, in order, until its window went or timeout."""
+    def watch(self, hwnd, ctrl, timeout_ms, timed=False):
+        """Texts a control showed, in order, until its window went or timeout;
+        `timed`: (seconds from the watch's start, text) pairs."""
         _, rest, extra = self.raw("watch", hwnd, ctrl, timeout_ms, timeout=timeout_ms / 1000 + 10)
-        return [unescape(line.split("\t", 1)[1]) for line in extra], rest.endswith("gone")
+        seen = [line.split("\t", 2)[1:] for line in extra]
+        seen = [(int(ms) / 1000.0, unescape(text)) for ms, text in seen]
+        return [s if timed else s[1] for s in seen], rest.endswith("gone")
 
     def answer(self, caption, substring, button, timeout_ms):
         """Presses `button` on the message box captioned `caption`; returns its text."""

@@ -13,7 +13,10 @@ Each path has a route: a dict saying exactly what goes on the wire.
   body_file            the body read from a file
   chunk, delay         bytes per write and seconds between writes (pacing)
   stall                seconds to wait after the headers, before the body
+  answer_after         seconds to wait after the request, before the status line
   cut_after            close the connection after K body bytes
+  hold_after           after K body bytes send nothing more, the connection open
+  paced_bytes          pace (chunk, delay) only the first N body bytes
   chunked              Transfer-Encoding: chunked, one chunk per write
   chunked_omit_last    leave out the closing zero-size chunk
   redirect             shorthand: status 302 (or given) with Location: <value>
@@ -21,6 +24,9 @@ Each path has a route: a dict saying exactly what goes on the wire.
                        ("" closes without a response)
   filler_headers       about N bytes of extra X-Filler-* header lines
   keep_alive           keep the connection open (default: Connection: close)
+
+A server made with mute=True takes connections and never answers, not even
+the TLS hello.
 
 Every request is logged (method, path, query, headers) for the tests to read.
 Every wait is bounded: stalls by max_stall, sockets by io_timeout, and a
@@ -90,7 +96,7 @@ def normalize(rt):
     known = {"status", "reason", "status_line", "headers", "content_length", "body",
              "body_b64", "body_size", "body_file", "chunk", "delay", "stall", "cut_after",
              "chunked", "chunked_omit_last", "redirect", "raw", "raw_b64",
-             "filler_headers", "keep_alive"}
+             "filler_headers", "keep_alive", "answer_after", "hold_after", "paced_bytes"}
     unknown = set(rt) - known
     if unknown:
         raise ValueError("unknown route keys: " + ", ".join(sorted(unknown)))
@@ -175,6 +181,10 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
             return
 
+        if rt.get("answer_after") and owner._stopping.wait(min(float(rt["answer_after"]), owner.max_stall)):
+            entry["outcome"] = "stopped"
+            self.close_connection = True
+            return
         body = _Body(rt)
         chunked = bool(rt.get("chunked"))
         lines = [rt.get("status_line") or "HTTP/1.1 %s %s" % (rt["status"], rt["reason"])]
@@ -213,9 +223,10 @@ class _Handler(http.server.BaseHTTPRequestHandler):
                 return
 
         limit = body.length
-        cut = rt.get("cut_after")
+        cut = rt.get("cut_after", rt.get("hold_after"))
         if cut is not None:
             limit = min(limit, int(cut))
+        paced = int(rt.get("paced_bytes", limit))
         chunk = max(1, int(rt["chunk"]))
         delay = float(rt["delay"])
         offset = 0
@@ -232,11 +243,16 @@ class _Handler(http.server.BaseHTTPRequestHandler):
                 self._write(piece)
             offset += len(piece)
             entry["sent"] = offset
-            if delay and offset < limit:
+            if delay and offset < min(limit, paced):
                 if owner._stopping.wait(delay):
                     entry["outcome"] = "stopped"
                     self.close_connection = True
                     return
+        if "hold_after" in rt:
+            entry["outcome"] = "held"
+            owner._stopping.wait(owner.max_stall)
+            self.close_connection = True
+            return
         if cut is not None and cut < body.length:
             entry["outcome"] = "cut"
             self.close_connection = True
@@ -262,6 +278,9 @@ class _TLSServer(socketserver.ThreadingTCPServer):
         # that never finishes it cannot hold up the others.
         sock.settimeout(self.owner.io_timeout)
         self.owner._connected()
+        if self.owner.mute:
+            self.owner._stopping.wait(self.owner.max_stall)
+            return
         if self.owner.context is None:  # plain HTTP, for the insecure-redirect target
             self.RequestHandlerClass(sock, address, self)
             return
@@ -283,7 +302,7 @@ class _TLSServer(socketserver.ThreadingTCPServer):
 
 
 class TestServer:
-    def __init__(self, cert, key, port=0, routes=None, max_stall=30.0, io_timeout=60.0):
+    def __init__(self, cert, key, port=0, routes=None, max_stall=90.0, io_timeout=60.0, mute=False):
         """cert None: plain HTTP (only ever wanted as a target we must not reach)."""
         self.context = None
         if cert:
@@ -291,6 +310,7 @@ class TestServer:
             self.context.load_cert_chain(cert, key)
         self.requested_port = port
         self.max_stall = max_stall
+        self.mute = mute
         self.io_timeout = io_timeout
         self._routes = {}
         self._log_entries = []

@@ -80,6 +80,17 @@ class EngineErrors(harness.ServerCase):
                 with open(out, "rb") as f:
                     self.assertEqual(f.read(), harness.pattern_bytes(kept))
 
+    def test_silence_mid_body_is_a_time_out_not_an_end(self):
+        # Wine's client ends a read held for 40 s only when the server closes,
+        # and then as if the body had ended; without a length only the time
+        # tells the two apart.
+        self.addCleanup(setattr, self.srv, "max_stall", self.srv.max_stall)
+        self.srv.max_stall = 40
+        self.srv.route("/held", body_size=100000, content_length=None, hold_after=50000)
+        run = harness.run_engine(self.srv.url("/held"), timeout=120)
+        self.assert_failed(run)
+        self.assertEqual(run.error[:2], ("EOSError", 12002))
+
     def test_connection_refused_gives_client_text(self):
         port = harness.free_port()  # nobody listens there
         run = harness.run_engine("https://localhost:%d/installer.php" % port)

@@ -192,15 +192,15 @@ class Watcher:
     """A second driver that records every text a control shows, in order,
     until the window has gone (or the time is up)."""
 
-    def __init__(self, hwnd, ctrl, timeout_ms):
+    def __init__(self, hwnd, ctrl, timeout_ms, timed=False):
         self.driver = harness.Driver(lifetime=timeout_ms / 1000 + 30)
         self.texts, self.gone, self.error = [], False, None
-        self._thread = threading.Thread(target=self._run, args=(hwnd, ctrl, timeout_ms), daemon=True)
+        self._thread = threading.Thread(target=self._run, args=(hwnd, ctrl, timeout_ms, timed), daemon=True)
         self._thread.start()
 
-    def _run(self, hwnd, ctrl, timeout_ms):
+    def _run(self, hwnd, ctrl, timeout_ms, timed):
         try:
-            self.texts, self.gone = self.driver.watch(hwnd, ctrl, timeout_ms)
+            self.texts, self.gone = self.driver.watch(hwnd, ctrl, timeout_ms, timed)
         except Exception as e:  # reported by result()
             self.error = e
 
@@ -321,9 +321,9 @@ class Case(unittest.TestCase):
 
     # -- the server -------------------------------------------------------------
 
-    def serve(self, trusted=True, chain=False, **route):
+    def serve(self, trusted=True, chain=False, mute=False, **route):
         """Starts the slot's server with one route for the download address."""
-        self.server = harness.start_server(trusted=trusted, chain=chain, port=self.port)
+        self.server = harness.start_server(trusted=trusted, chain=chain, port=self.port, mute=mute)
         self.server.route("/installer.php", **route)
         return self.server
 
@@ -337,17 +337,24 @@ class Case(unittest.TestCase):
         """The download has not ended (it may not have reached the server yet)."""
         return all(e["outcome"] == "started" for e in self.downloads())
 
+    def wait_until(self, probe, timeout):
+        """Polls probe() until it gives a true value or `timeout` seconds have
+        passed; returns its last value."""
+        deadline = time.monotonic() + timeout
+        while not (value := probe()) and time.monotonic() < deadline:
+            time.sleep(0.02)
+        return value
+
+    def wait_status(self, text, timeout):
+        """Waits until the status line shows `text`; true if it did."""
+        return self.wait_until(lambda: self.driver.text(self.dlg, STATUS) == text, timeout)
+
     def wait_sent(self, at_least, timeout=20):
         """Waits until the server has sent `at_least` bytes of the download.
         (Polled: the server's own wait_for wakes only when a request starts
         or ends, not as its bytes go out.)"""
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            if any(e["sent"] >= at_least for e in self.downloads()):
-                return
-            time.sleep(0.02)
-        self.fail("the server did not send %d bytes within %ss: %r"
-                  % (at_least, timeout, self.downloads()))
+        if not self.wait_until(lambda: any(e["sent"] >= at_least for e in self.downloads()), timeout):
+            self.fail("the server did not send %d bytes within %ss: %r" % (at_least, timeout, self.downloads()))
 
     def wait_download_end(self, timeout):
         """Waits until the server has finished (or lost) the download."""
@@ -413,8 +420,8 @@ class Case(unittest.TestCase):
             self.driver = None
         self.dlg = None
 
-    def watch(self, ctrl, timeout_ms=30000):
-        w = Watcher(self.dlg, ctrl, timeout_ms)
+    def watch(self, ctrl, timeout_ms=30000, timed=False):
+        w = Watcher(self.dlg, ctrl, timeout_ms, timed)
         self.watchers.append(w)
         return w
 
@@ -506,13 +513,10 @@ class Case(unittest.TestCase):
         return runs
 
     def wait_installer(self, timeout, ended=False):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            runs = self.installer_runs()
-            if runs and (not ended or runs[-1]["exit"] is not None):
-                return runs
-            time.sleep(0.05)
-        self.fail("the installer did not %s within %ss" % ("end" if ended else "start", timeout))
+        done = lambda runs: runs and (not ended or runs[-1]["exit"] is not None)
+        if not self.wait_until(lambda: done(self.installer_runs()), timeout):
+            self.fail("the installer did not %s within %ss" % ("end" if ended else "start", timeout))
+        return self.installer_runs()
 
     def browser_opened(self):
         try:

@@ -75,10 +75,7 @@ class Cancel(wincase.Case):
         entry = self.wait_download_end(20)
         self.assertEqual(entry["outcome"], "complete")
         # The worker still gets its texts through while the question is open.
-        deadline = time.monotonic() + 10
-        while self.driver.text(dlg, STATUS) != "Completed" and time.monotonic() < deadline:
-            time.sleep(0.05)
-        self.assertEqual(self.driver.text(dlg, STATUS), "Completed")
+        self.assertTrue(self.wait_status("Completed", 10), self.driver.text(dlg, STATUS))
         # Well past the worker's end (it pauses 0.5 s after the last block):
         # nothing has happened, the question is the only box.
         time.sleep(1.5)

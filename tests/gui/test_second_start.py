@@ -5,7 +5,6 @@ window (or the box it shows) to the foreground and exits with 0; while the
 running one waits for its installer it leaves the screen alone. A start for
 another year is a download of its own."""
 import os
-import time
 
 import wincase
 from wincase import IDNO, harness
@@ -38,12 +37,7 @@ class SecondStart(wincase.Case):
         # Wine moves the foreground to the first one's queue at once, but
         # that thread names its active window only when it next reads its
         # messages: until then the foreground reads 0.
-        for _ in range(50):
-            front = int(self.driver.cmd("foreground"))
-            if front:
-                return front
-            time.sleep(0.1)
-        return 0
+        return self.wait_until(lambda: int(self.driver.cmd("foreground")), 5)
 
     def test_same_year_shows_the_running_dialog_or_its_question(self):
         self.serve_slowly()

@@ -7,7 +7,6 @@ until a percentage is known, normal with the bar's percentage, paused while
 "Cancel Download?" is open, error while a failure is shown, no progress once
 the download is complete."""
 import os
-import time
 
 import wincase
 from wincase import IDNO, harness
@@ -73,9 +72,7 @@ class Taskbar(wincase.Case):
 
     def test_question_pauses_and_no_goes_back(self):
         dlg = self.start(body=wincase.padded(self.payload, 400000), chunk=4096, delay=0.05)
-        deadline = time.monotonic() + 20
-        while "state normal" not in self.calls() and time.monotonic() < deadline:
-            time.sleep(0.05)
+        self.wait_until(lambda: "state normal" in self.calls(), 20)
         self.driver.cmd("esc", dlg)
         self.assertIsNotNone(self.driver.find(wincase.BOX, wincase.BOX_MS), "Esc asked nothing")
         self.assertEqual(self.states(self.calls()), ["indeterminate", "normal", "paused"])

@@ -20,7 +20,7 @@
 //   text <hwnd> <ctrl id|->               WM_GETTEXT -> ok <text>
 //   caption <hwnd>                        the window's own text
 //   watch <hwnd> <ctrl id> <timeout>      poll the text until the window is gone
-//                                         or timeout: "seen\t<text>" per change
+//                                         or timeout: "seen\t<ms>\t<text>" per change
 //   pos <hwnd> <ctrl id>                  PBM_GETPOS -> ok <n>
 //   range <hwnd> <ctrl id>                PBM_GETRANGE -> ok <low> <high>
 //   checked <hwnd> <ctrl id>              BM_GETCHECK -> ok <n>
@@ -418,7 +418,7 @@ void Handle(const std::vector<std::string>& a) {
         while (IsWindow(wnd) && GetTickCount() - start < timeout) {
             std::string text;
             if (ctrl && GetText(ctrl, text) && (first || text != last)) {
-                Detail("seen\t" + Escape(text));
+                Detail("seen\t" + std::to_string(GetTickCount() - start) + "\t" + Escape(text));
                 last = text;
                 first = false;
                 ++changes;
