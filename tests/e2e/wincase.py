@@ -220,17 +220,22 @@ class Watcher:
 _keeper = None
 
 
+def poll(probe, timeout):
+    """Calls probe() until it gives a true value or `timeout` seconds have
+    passed; returns its last value."""
+    deadline = time.monotonic() + timeout
+    while not (value := probe()) and time.monotonic() < deadline:
+        time.sleep(0.02)
+    return value
+
+
 def show_winver(driver, timeout=40):
     """Starts Wine's about box from `driver`; returns its window once shown,
     or None."""
     driver.start("winver.exe")
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        shown = [int(line.split("\t")[1]) for line in driver.raw("windows")[2] if line.endswith("\t1")]
-        if shown:
-            return shown[0]
-        time.sleep(0.05)
-    return None
+    shown = poll(lambda: [int(line.split("\t")[1]) for line in driver.raw("windows")[2] if line.endswith("\t1")],
+                 timeout)
+    return shown[0] if shown else None
 
 
 def keep_desktop():
@@ -337,23 +342,15 @@ class Case(unittest.TestCase):
         """The download has not ended (it may not have reached the server yet)."""
         return all(e["outcome"] == "started" for e in self.downloads())
 
-    def wait_until(self, probe, timeout):
-        """Polls probe() until it gives a true value or `timeout` seconds have
-        passed; returns its last value."""
-        deadline = time.monotonic() + timeout
-        while not (value := probe()) and time.monotonic() < deadline:
-            time.sleep(0.02)
-        return value
-
     def wait_status(self, text, timeout):
         """Waits until the status line shows `text`; true if it did."""
-        return self.wait_until(lambda: self.driver.text(self.dlg, STATUS) == text, timeout)
+        return poll(lambda: self.driver.text(self.dlg, STATUS) == text, timeout)
 
     def wait_sent(self, at_least, timeout=20):
         """Waits until the server has sent `at_least` bytes of the download.
         (Polled: the server's own wait_for wakes only when a request starts
         or ends, not as its bytes go out.)"""
-        if not self.wait_until(lambda: any(e["sent"] >= at_least for e in self.downloads()), timeout):
+        if not poll(lambda: any(e["sent"] >= at_least for e in self.downloads()), timeout):
             self.fail("the server did not send %d bytes within %ss: %r" % (at_least, timeout, self.downloads()))
 
     def wait_download_end(self, timeout):
@@ -444,14 +441,12 @@ class Case(unittest.TestCase):
     def answer_system_box(self, substring, button=IDOK, timeout_ms=BOX_MS):
         """Presses a button on a box the system itself shows (the Save As
         dialog's overwrite question), found by its text, whatever its caption."""
-        deadline = time.monotonic() + timeout_ms / 1000.0
-        while time.monotonic() < deadline:
-            for b in self.driver.boxes():
-                if substring in b["text"] and b["caption"] != BOX:
-                    self.driver.answer(b["caption"], substring, button, 5000)
-                    return b
-            time.sleep(0.05)
-        self.fail("no box with %r within %d ms; boxes: %r" % (substring, timeout_ms, self.program_boxes()))
+        found = poll(lambda: [b for b in self.driver.boxes() if substring in b["text"] and b["caption"] != BOX],
+                     timeout_ms / 1000.0)
+        if not found:
+            self.fail("no box with %r within %d ms; boxes: %r" % (substring, timeout_ms, self.program_boxes()))
+        self.driver.answer(found[0]["caption"], substring, button, 5000)
+        return found[0]
 
     def answer_program_box(self, button=IDOK, timeout_ms=BOX_MS):
         """Answers the program's next box, pressing OK on any box of the
@@ -514,7 +509,7 @@ class Case(unittest.TestCase):
 
     def wait_installer(self, timeout, ended=False):
         done = lambda runs: runs and (not ended or runs[-1]["exit"] is not None)
-        if not self.wait_until(lambda: done(self.installer_runs()), timeout):
+        if not poll(lambda: done(self.installer_runs()), timeout):
             self.fail("the installer did not %s within %ss" % ("end" if ended else "start", timeout))
         return self.installer_runs()
 
@@ -526,13 +521,9 @@ class Case(unittest.TestCase):
             return []
 
     def wait_browser(self, timeout):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            if self.browser_opened():
-                time.sleep(0.3)  # a second address would show up by now
-                return self.browser_opened()
-            time.sleep(0.05)
-        return []
+        if poll(self.browser_opened, timeout):
+            time.sleep(0.3)  # a second address would show up by now
+        return self.browser_opened()
 
     # -- helpers started by a case ------------------------------------------------
 

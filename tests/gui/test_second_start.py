@@ -37,7 +37,7 @@ class SecondStart(wincase.Case):
         # Wine moves the foreground to the first one's queue at once, but
         # that thread names its active window only when it next reads its
         # messages: until then the foreground reads 0.
-        return self.wait_until(lambda: int(self.driver.cmd("foreground")), 5)
+        return wincase.poll(lambda: int(self.driver.cmd("foreground")), 5)
 
     def test_same_year_shows_the_running_dialog_or_its_question(self):
         self.serve_slowly()

@@ -72,7 +72,7 @@ class Taskbar(wincase.Case):
 
     def test_question_pauses_and_no_goes_back(self):
         dlg = self.start(body=wincase.padded(self.payload, 400000), chunk=4096, delay=0.05)
-        self.wait_until(lambda: "state normal" in self.calls(), 20)
+        wincase.poll(lambda: "state normal" in self.calls(), 20)
         self.driver.cmd("esc", dlg)
         self.assertIsNotNone(self.driver.find(wincase.BOX, wincase.BOX_MS), "Esc asked nothing")
         self.assertEqual(self.states(self.calls()), ["indeterminate", "normal", "paused"])
