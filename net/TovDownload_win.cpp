@@ -50,7 +50,11 @@ bool IsHttps(const std::string& url) {
 
 }  // namespace
 
-TTovDownload::TTovDownload(std::string agentName) : AgentName(std::move(agentName)) {}
+// Silent since it was made: a clock read before the first download has
+// started must not find it silent since the machine started.
+TTovDownload::TTovDownload(std::string agentName) : AgentName(std::move(agentName)) {
+    LastBlock = LastNotice = ::GetTickCount();
+}
 
 void TTovDownload::DoStatus(unsigned textId) {
     if (OnStatus) OnStatus(LoadText(textId).c_str());
