@@ -41,7 +41,7 @@ if(QD_FUZZ AND QD_CLANGXX)
     "Format:format"
     "ContentLength:content_length"
     "FormatByteSize:byte_size")
-  set(_fuzz_flags -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
+  set(_fuzz_flags -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
                   ${QD_INCLUDE_FLAGS})
   qd_direct_objects(_fuzz_portable ${CMAKE_BINARY_DIR}/fuzz/portable
     COMPILER ${QD_CLANGXX} FLAGS ${_fuzz_flags} SOURCES ${QD_PORTABLE_PATHS} ${QD_ENGLISH_TEXTS})

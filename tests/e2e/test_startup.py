@@ -45,8 +45,9 @@ class StartupFailures(unittest.TestCase):
                     self.assertFalse(rest.endswith((".", " ", "\r", "\n")), repr(text))
 
     def test_foreign_errors_reach_the_last_resort(self):
-        # The variants' main blocks throw a std::runtime_error or write
-        # through a null pointer: "Application Error", then exit code 1.
+        # The variants' main blocks throw a std::runtime_error, write through
+        # a null pointer or read past a string's end: "Application Error",
+        # then exit code 1.
         cases = [
             ("qd_foreign_error",
              r"Exception St13runtime_error in module qd_foreign_error\.exe at 00000000\.\r\n"
@@ -55,6 +56,9 @@ class StartupFailures(unittest.TestCase):
              r"Exception EAccessViolation in module qd_processor_fault\.exe at ([0-9A-F]{8})\.\r\n"
              r"Access violation at address \1 in module 'qd_processor_fault\.exe'\. "
              r"Write of address 00000000\.\r\n"),
+            ("qd_runtime_misuse",
+             r"Exception 13RuntimeMisuse in module qd_runtime_misuse\.exe at 00000000\.\r\n"
+             r"basic_string::at: __n \(which is 5\) >= this->size\(\) \(which is 2\)\.\r\n"),
         ]
         for variant, pattern in cases:
             with self.subTest(variant), harness.Driver() as d:
