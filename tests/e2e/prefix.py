@@ -34,15 +34,15 @@ WINE_FONTS = "/usr/share/wine/fonts"
 # Windows' own Tahoma has, and CJK, which Windows finds through Tahoma's font
 # links. The links name Windows faces ("MS UI Gothic", "PMingLiU", ...) that
 # Wine does not have; Debian's stand-ins are copied in and named for them.
-# Wine takes a glyph from the first linked face that has it: DejaVu Sans
-# first, for Greek and Hebrew (no CJK text here has a glyph of it that Tahoma
-# lacks), then the CJK face, and Loma (Thai) last.
+# Wine takes a glyph from the first linked face that has it, but reads only
+# the first links (a face named for the last one, "Segoe UI Symbol", was never
+# used): DejaVu Sans first, for Greek and Hebrew (no CJK text here has a glyph
+# of it that Tahoma lacks), Loma for Thai, then the CJK face.
 # (Replacements, not links of our own: Wine rewrites the links whenever a
 # program runs under another code page.)
 LINKED_FONTS = [("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", "DejaVu Sans", ["MS UI Gothic"]),
-                ("/usr/share/fonts/truetype/wqy/wqy-microhei.ttc", "WenQuanYi Micro Hei",
-                 ["PMingLiU", "SimSun", "Gulim"]),
-                ("/usr/share/fonts/truetype/tlwg/Loma.ttf", "Loma", ["Segoe UI Symbol"])]
+                ("/usr/share/fonts/truetype/tlwg/Loma.ttf", "Loma", ["PMingLiU"]),
+                ("/usr/share/fonts/truetype/wqy/wqy-microhei.ttc", "WenQuanYi Micro Hei", ["SimSun", "Gulim"])]
 
 
 def say(*args):
@@ -66,7 +66,7 @@ def wanted_stamp(cfg):
         "recorder": cfg.recorder,
         "wine": harness.run([cfg.wine, "--version"], 30).out.strip(),
         "taskbar": taskbar_recorder(cfg),
-        "settings": 6,  # bump when setup() changes what it writes into the prefix
+        "settings": 7,  # bump when setup() changes what it writes into the prefix
         "fonts": wine_fonts(),
     }
 
