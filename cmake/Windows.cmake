@@ -80,6 +80,21 @@ set(_qd_texts_rc "#include <windows.h>\n#include \"TextIds.h\"\n")
 foreach(code ${_qd_languages})
   string(APPEND _qd_texts_rc "#include \"lang/${code}.rc\"\n")
 endforeach()
+# Regions whose Chinese the resource loader would not find under its own
+# tag (measured under Wine: Hong Kong, Macao and Singapore fell back to
+# English) get a copy of their script's tables, tagged for them: the file's
+# sublanguage is redefined to the region's for a second reading.
+foreach(copy "zh-TW SUBLANG_CHINESE_TRADITIONAL SUBLANG_CHINESE_HONGKONG"
+             "zh-TW SUBLANG_CHINESE_TRADITIONAL SUBLANG_CHINESE_MACAU"
+             "zh-CN SUBLANG_CHINESE_SIMPLIFIED SUBLANG_CHINESE_SINGAPORE")
+  separate_arguments(copy)
+  list(GET copy 0 code)
+  list(GET copy 1 tag)
+  list(GET copy 2 region)
+  if(code IN_LIST _qd_languages)
+    string(APPEND _qd_texts_rc "#undef ${tag}\n#define ${tag} ${region}\n#include \"lang/${code}.rc\"\n")
+  endif()
+endforeach()
 set(QD_TEXTS_RC ${CMAKE_BINARY_DIR}/generated/Texts.rc)
 file(CONFIGURE OUTPUT ${QD_TEXTS_RC} CONTENT "${_qd_texts_rc}")
 message(STATUS "Languages: ${_qd_languages}")

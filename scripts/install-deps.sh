@@ -27,11 +27,13 @@ dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
 command -v osslsigncode >/dev/null || need+=(osslsigncode)
 command -v curl >/dev/null || need+=(curl)
 # The language tests: CLDR's plural rules, the Unix locales Wine takes the
-# user's language from, and faces for the scripts Tahoma lacks (Hebrew; CJK).
+# user's language from, and faces for the scripts Wine's Tahoma lacks (Hebrew,
+# Greek, Thai; CJK).
 [ -f /usr/share/unicode/cldr/common/supplemental/plurals.xml ] || need+=(unicode-cldr-core)
 command -v localedef >/dev/null && [ -d /usr/share/i18n/locales ] || need+=(locales)
 [ -f /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf ] || need+=(fonts-dejavu-core)
 [ -f /usr/share/fonts/truetype/wqy/wqy-microhei.ttc ] || need+=(fonts-wqy-microhei)
+[ -f /usr/share/fonts/truetype/tlwg/Loma.ttf ] || need+=(fonts-tlwg-loma-ttf)
 if [ "${1:-}" = "--demo" ]; then
   # For the screenshot when there is no display.
   command -v import >/dev/null || need+=(imagemagick)
@@ -45,13 +47,16 @@ make_locales() {
   have=$(locale -a 2>/dev/null | tr 'A-Z' 'a-z')
   for l in $LOCALES; do
     local want
-    want=$(echo "$l.utf8" | tr 'A-Z' 'a-z')
+    # A modifier comes after the code set: sr_RS@latin is sr_RS.UTF-8@latin.
+    local name=${l%%@*} modifier=
+    [ "$name" = "$l" ] || modifier=@${l#*@}
+    want=$(echo "$name.utf8$modifier" | tr 'A-Z' 'a-z')
     if ! grep -qx "$want" <<<"$have"; then
       if [ "$(id -u)" != 0 ]; then
-        echo "install-deps: locale $l.UTF-8 missing; run as root to make it" >&2
+        echo "install-deps: locale $name.UTF-8$modifier missing; run as root to make it" >&2
         exit 1
       fi
-      localedef -i "$l" -f UTF-8 "$l.UTF-8"
+      localedef -i "$l" -f UTF-8 "$name.UTF-8$modifier"
     fi
   done
 }

@@ -30,15 +30,19 @@ INFO = "qd-e2e-prefix.json"
 # find by itself: without them the dialog's Tahoma is drawn in another face,
 # of other widths, and the caption buttons' glyphs as letters.
 WINE_FONTS = "/usr/share/wine/fonts"
-# Faces for the scripts Wine's Tahoma lacks: CJK, which Windows finds through
-# Tahoma's font links, and Hebrew, which Windows' own Tahoma has. The links
-# name Windows faces ("MS UI Gothic", "PMingLiU", ...) that Wine does not
-# have; Debian's stand-ins are copied in and named for them, CJK first.
+# Faces for the scripts Wine's Tahoma lacks: Greek, Hebrew and Thai, which
+# Windows' own Tahoma has, and CJK, which Windows finds through Tahoma's font
+# links. The links name Windows faces ("MS UI Gothic", "PMingLiU", ...) that
+# Wine does not have; Debian's stand-ins are copied in and named for them.
+# Wine takes a glyph from the first linked face that has it, but reads only
+# the first links (a face named for the last one, "Segoe UI Symbol", was never
+# used): DejaVu Sans first, for Greek and Hebrew (no CJK text here has a glyph
+# of it that Tahoma lacks), Loma for Thai, then the CJK face.
 # (Replacements, not links of our own: Wine rewrites the links whenever a
 # program runs under another code page.)
-LINKED_FONTS = [("/usr/share/fonts/truetype/wqy/wqy-microhei.ttc", "WenQuanYi Micro Hei",
-                 ["MS UI Gothic", "SimSun", "Gulim"]),
-                ("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", "DejaVu Sans", ["PMingLiU"])]
+LINKED_FONTS = [("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", "DejaVu Sans", ["MS UI Gothic"]),
+                ("/usr/share/fonts/truetype/tlwg/Loma.ttf", "Loma", ["PMingLiU"]),
+                ("/usr/share/fonts/truetype/wqy/wqy-microhei.ttc", "WenQuanYi Micro Hei", ["SimSun", "Gulim"])]
 
 
 def say(*args):
@@ -62,7 +66,7 @@ def wanted_stamp(cfg):
         "recorder": cfg.recorder,
         "wine": harness.run([cfg.wine, "--version"], 30).out.strip(),
         "taskbar": taskbar_recorder(cfg),
-        "settings": 5,  # bump when setup() changes what it writes into the prefix
+        "settings": 7,  # bump when setup() changes what it writes into the prefix
         "fonts": wine_fonts(),
     }
 

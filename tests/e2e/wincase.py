@@ -48,8 +48,11 @@ OS_ERROR = re.compile(r"^(System Error\.  Code: [1-9]\d*\.\r\n.+|A call to an OS
 # so the program's, from the locale of its processes.
 LANGUAGE_DIR = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
                             "resources", "lang")
+# A regional variant's row names the language file its users must get.
 with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "locales.txt")) as _f:
-    LOCALES = dict(line.split() for line in _f if line.strip() and not line.startswith("#"))
+    _ROWS = [line.split() for line in _f if line.strip() and not line.startswith("#")]
+LOCALES = {row[0]: row[1] for row in _ROWS}
+VARIANTS = {row[0]: row[2] for row in _ROWS if len(row) > 2}
 
 
 def languages():
@@ -57,7 +60,8 @@ def languages():
 
 
 def locale(code):
-    return LOCALES[code] + ".UTF-8"
+    name, at, modifier = LOCALES[code].partition("@")  # sr_RS@latin: sr_RS.UTF-8@latin
+    return name + ".UTF-8" + at + modifier
 
 
 def language(code):
@@ -380,14 +384,14 @@ class Case(unittest.TestCase):
         `env` is the program's Windows environment on top of the case's own;
         `driver_env`, `stderr_path` and `limits` set up the driver's process,
         which the program inherits (see harness.Driver); `lang` runs it in
-        that language, under the language's locale."""
+        that language (or regional variant), under its locale."""
         # The recorder that stands in for the browser reads its log's name
         # from the Unix environment.
         denv = {"QD_BROWSER_LOG": self.browser_log}
         caption = DIALOG
         if lang:
             denv["LC_ALL"] = locale(lang)
-            caption = formatted(language(lang)["IDS_CAPTION"], YEAR)
+            caption = formatted(language(VARIANTS.get(lang, lang))["IDS_CAPTION"], YEAR)
         denv.update(driver_env or {})
         self.driver = harness.Driver(env=denv, lifetime=lifetime, stderr_path=stderr_path, limits=limits)
         for name, value in self.program_env(env).items():

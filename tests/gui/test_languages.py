@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The program in the user's language, as the user's locale chooses it:
-German, Japanese and Arabic (mirrored, right to left). A download shows the
+German, Japanese, Arabic (mirrored, right to left), Greek and Thai; and each
+regional variant of tests/e2e/locales.txt in its language's file. A download shows the
 language's caption, status, check box and detail line (its own word order,
 units and plural forms); a cancelled download asks the language's question;
 a failure's two boxes speak it. Every text must arrive exactly as its
@@ -13,7 +14,7 @@ import time
 import wincase
 from wincase import BAR, CHECKBOX, DETAIL, IDNO, IDOK, IDYES, STATUS, formatted, pattern
 
-LANGUAGES = ["de", "ja", "ar"]
+LANGUAGES = ["de", "ja", "ar", "el", "th"]
 PROGRAMS = ["qd_slot0", "qd_legacy_code_page"]
 WS_EX_LAYOUTRTL = 0x400000
 
@@ -72,6 +73,17 @@ class Languages(wincase.Case):
             self.answer_exact(texts["IDS_ASK_CANCEL"], IDYES, caption=texts["IDS_BOX_CAPTION"])
             self.wait_exit()
         self.each(run)
+
+    def test_regional_variants_get_their_language(self):
+        self.serve_installer(chunk=4096, delay=0.5)
+        for tag, code in sorted(wincase.VARIANTS.items()):
+            with self.subTest(variant=tag):
+                try:
+                    dlg = self.launch(lang=tag)  # found by the caption of `code`
+                    self.assertEqual(self.driver.text(dlg, CHECKBOX), wincase.language(code)["IDS_SAVE_COPY"])
+                finally:
+                    self.end_run()
+        self.server.stop()
 
     def test_failure_boxes_in_the_language(self):
         def run(code, texts, program):
