@@ -73,9 +73,10 @@ void TTovDownload::StatusChanged(uint32_t code) {
 }
 
 uint32_t TTovDownload::SilentFor() const {
+    // Read before the clock: a block stored after it would look 49 days old.
+    const uint32_t notice = LastNotice, block = LastBlock;
     const uint32_t now = ::GetTickCount();
-    const uint32_t notice = now - LastNotice, block = now - LastBlock;
-    return notice < block ? notice : block;
+    return now - notice < now - block ? now - notice : now - block;
 }
 
 void CALLBACK TTovDownload::InternetStatusCallback(HINTERNET, DWORD_PTR context, DWORD status,
