@@ -196,13 +196,12 @@ void TDownloadDialog::AbortDownload() {
 
 void TDownloadDialog::ThreadDone() {
     ThreadFinished = true;
-    ::KillTimer(Wnd, SilenceTimer);
     Finish();
 }
 
 void TDownloadDialog::TimerElapsed(UINT_PTR timer) {
     if (timer == SilenceTimer) CheckSilence();
-    if (timer == GiveUpTimer) GiveUpOnWorker();
+    if (timer == GiveUpTimer && !WorkerGivenUp) GiveUpOnWorker();
 }
 
 void TDownloadDialog::CheckSilence() {
@@ -211,7 +210,6 @@ void TDownloadDialog::CheckSilence() {
     if (silent >= SilenceTimeoutMs) {
         // Failed as the client fails a time-out; a question on screen is
         // answered first, as when the download ends meanwhile.
-        ::KillTimer(Wnd, SilenceTimer);
         TimedOut = true;
         GiveUpOnWorker();
     } else if (silent >= WaitingAfterMs && !WaitingShown) {
@@ -226,7 +224,6 @@ void TDownloadDialog::CheckSilence() {
 }
 
 void TDownloadDialog::GiveUpOnWorker() {
-    ::KillTimer(Wnd, GiveUpTimer);
     WorkerGivenUp = true;
     Downloader->Abort();
     Finish();
@@ -321,6 +318,8 @@ bool TDownloadDialog::SaveInstallerAs() {
 void TDownloadDialog::Finish() {
     if (Confirming || Finishing || !(ThreadFinished || WorkerGivenUp)) return;
     Finishing = true;
+    // The one place the timers stop; until then the flags above keep a late
+    // tick from acting twice.
     ::KillTimer(Wnd, SilenceTimer);
     ::KillTimer(Wnd, GiveUpTimer);
 

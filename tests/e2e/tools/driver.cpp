@@ -307,8 +307,10 @@ bool Widest(HWND ctrl, const std::vector<std::string>& texts, long& width, size_
     std::wmemcpy(shared->texts, all.c_str(), all.size() + 1);
     shared->widest = shared->index = -1;
     ResetEvent(done);
+    // Longer than a sent message may take: seen once, a dialog whose first
+    // measures were answered failed a later one after 3 s.
     if (!PostMessageW(ctrl, RegisterWindowMessageW(MeasureMessage), self, 0) ||
-        WaitForSingleObject(done, kSendTimeout) != WAIT_OBJECT_0 || shared->index < 0)
+        WaitForSingleObject(done, 10000) != WAIT_OBJECT_0 || shared->index < 0)
         return false;
     width = shared->widest;
     index = static_cast<size_t>(shared->index);
