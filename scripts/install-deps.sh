@@ -75,8 +75,26 @@ export DEBIAN_FRONTEND=noninteractive
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
 fi
-apt-get update -q
+# A mirror in the middle of a sync serves an index of the wrong size for a
+# few minutes: try again, then go on with what was fetched and let the
+# install decide whether that was enough.
+for try in 1 2 3 4; do
+  apt-get update -q && break
+  if [ "$try" = 4 ]; then
+    echo "install-deps: apt-get update still reports a failed index; going on with the lists it has" >&2
+  else
+    sleep $((try * 10))
+  fi
+done
 # Sorted and de-duplicated so apt sees each package once.
 mapfile -t pkgs < <(printf '%s\n' "${need[@]}" | sort -u)
-apt-get install -y -q --no-install-recommends "${pkgs[@]}"
+if ! apt-get install -y -q --no-install-recommends "${pkgs[@]}"; then
+  cat >&2 <<'MSG'
+install-deps: apt-get could not install the packages above. If it says that
+dependencies cannot be met or a package has no candidate, the package lists
+disagree (the i386 and amd64 lists of a mirror caught mid-sync, say): run
+this again in some minutes, once the mirror has finished its sync.
+MSG
+  exit 1
+fi
 make_locales
