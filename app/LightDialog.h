@@ -72,8 +72,16 @@ public:
     std::string StatusBeforeWaiting;
     TDownloadThread* Thread = nullptr;
     std::unique_ptr<TTovDownload> Downloader;
+    // The temporary folder; the run's own folder in it and the installer
+    // there, set by the worker before it downloads (read on this thread only
+    // once the worker has ended).
+    std::string TempDir;
+    std::string TempFolder;
     std::string TempFile;
     std::string FileName;
+    // The install worked but its file is still in use: removed after the
+    // dialog has ended.
+    bool RemoveLater = false;
     std::unique_ptr<TProgressTracker> Tracker;
     TTaskbarProgress Taskbar;
 };

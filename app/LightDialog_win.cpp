@@ -45,15 +45,25 @@ int Ask(HWND owner, unsigned questionId) {
 }
 
 HANDLE CreateInstallerFile(const std::string& path) {
-    const TWideText widePath = ToWide(path);
-    HANDLE file = ::CreateFileW(widePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    HANDLE file = ::CreateFileW(ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) return file;
-    DWORD code = ::GetLastError();
-    wchar_t full[MAX_PATH * 4] = {};
-    DWORD n = ::GetFullPathNameW(widePath.c_str(), MAX_PATH * 4, full, nullptr);
-    std::string shown = (n > 0 && n < MAX_PATH * 4) ? ToUtf8(full, n) : path;
-    throw EFCreateError(Format(LoadText(IDS_CANNOT_CREATE), {shown, SystemErrorText(code)}));
+    if (file == INVALID_HANDLE_VALUE) RaiseCannotCreate(path, ::GetLastError());
+    return file;
+}
+
+// Runs one long step of the completion on a thread of its own, so that the
+// dialog's thread keeps answering meanwhile (a copy to a slow network folder,
+// say); the dialog takes no input until it is done. What the step raises is
+// raised here.
+template <typename Step>
+void RunAnswering(HWND dialog, Step&& step) {
+    const TDisabledWindow busy(dialog);
+    TDownloadThread::TJob job;
+    job.Code = [](void* data) { (*static_cast<Step*>(data))(); };
+    job.Data = &step;
+    TDownloadThread thread(job);
+    thread.WaitForEnd();
+    if (std::exception_ptr error = thread.CapturedError()) std::rethrow_exception(error);
 }
 
 // The user's decimal separator, read once at start-up. The tracker takes one
@@ -143,7 +153,7 @@ void TDownloadDialog::InitDialog(HWND window) {
     Taskbar.Attach(window, ProgressBar);
     MarkInstanceWindow(window, Year, false);
     FileName = Format("Quillet_%s_Setup.exe", {Year});
-    TempFile = GetTempDir() + FileName;
+    TempDir = GetTempDir();
     if (Thread)
         throw EAssertionFailed(Format("%s (%s, line %d)", {"Assertion failure", "LightDialog", 227}));
     TDownloadThread::TJob job;
@@ -176,6 +186,8 @@ void TDownloadDialog::DownloadProgress(int64_t received, int64_t total) {
 void TDownloadDialog::DownloadStatus(const char* text) { SetItemText(IDC_STATUS, text); }
 
 void TDownloadDialog::CloseRequested() {
+    // Once the completion has begun there is no download left to cancel.
+    if (Finishing) return;
     Confirming = true;
     Taskbar.Paused(true);
     int answer = Ask(Wnd, IDS_ASK_CANCEL);
@@ -241,7 +253,7 @@ INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
             break;
         case WM_COMMAND:
             if (wParam == IDCANCEL) DownloadDialog->CloseRequested();
-            if (wParam == IDC_SAVECOPY) DownloadDialog->SaveCopy = !DownloadDialog->SaveCopy;
+            if (wParam == IDC_SAVECOPY && !DownloadDialog->Finishing) DownloadDialog->SaveCopy = !DownloadDialog->SaveCopy;
             break;
         case WM_DOWNLOAD_DONE:
             DownloadDialog->ThreadDone();
@@ -285,6 +297,13 @@ void TDownloadDialog::DownloadJob() {
         ~PostDone() { ::PostMessageW(wnd, WM_DOWNLOAD_DONE, 0, 0); }
     } postDone{Wnd};
 
+    // A folder of this run's own: nothing else in the temporary folder is
+    // beside the installer when it runs (a planted DLL), and nobody else can
+    // create or change its file. What earlier runs left goes first.
+    const std::string prefix = Format("Quillet_%s_", {Year});
+    RemoveLeftoverFolders(TempDir, prefix);
+    TempFolder = CreateOwnFolder(TempDir, prefix);
+    TempFile = TempFolder + FileName;
     TFileStream stream(CreateInstallerFile(TempFile));
     Downloader->Download(Url, stream);
     if (stream.Size() == 0) throw Exception(LoadText(IDS_NOT_ON_SERVER));
@@ -311,7 +330,9 @@ bool TDownloadDialog::SaveInstallerAs() {
     while (!::GetSaveFileNameW(&ofn)) {
         if (Ask(Wnd, IDS_ASK_NOT_SAVING) == IDYES) return false;
     }
-    if (!::CopyFileW(ToWide(TempFile).c_str(), file, FALSE)) RaiseLastSystemError();
+    RunAnswering(Wnd, [&] {
+        if (!::CopyFileW(ToWide(TempFile).c_str(), file, FALSE)) RaiseLastSystemError();
+    });
     return true;
 }
 
@@ -350,9 +371,11 @@ void TDownloadDialog::Finish() {
     TKernelHandle held;
     if (*ExpectedSigner) {
         held = HoldInstaller(TempFile);
-        if (!InstallerSignedBy(held.Get(), TempFile, ExpectedSigner)) {
+        bool trusted = false;
+        RunAnswering(Wnd, [&] { trusted = InstallerSignedBy(held.Get(), TempFile, ExpectedSigner); });
+        if (!trusted) {
             held.Reset();
-            ::DeleteFileW(ToWide(TempFile).c_str());
+            RemoveOwnFolder(TempFolder);
             throw Exception(Format(LoadText(IDS_NOT_SIGNED), {ExpectedSigner}));
         }
     }
@@ -364,6 +387,7 @@ void TDownloadDialog::Finish() {
         if (answer == 0) RaiseLastSystemError();
         if (answer == IDNO) run = false;
     }
+    bool installed = false;
     if (run) {
         // A later start leaves the screen to the installer meanwhile.
         struct InstallingMark {
@@ -371,9 +395,18 @@ void TDownloadDialog::Finish() {
             ~InstallingMark() { MarkInstanceWindow(self->Wnd, self->Year, false); }
         } installing{this};
         MarkInstanceWindow(Wnd, Year, true);
-        RunAndWait(Wnd, TempFile, &held);
+        installed = RunAndWait(Wnd, TempFile, &held);
     }
     held.Reset();
-    if (!::DeleteFileW(ToWide(TempFile).c_str())) RaiseLastSystemError();
+    if (!::DeleteFileW(ToWide(TempFile).c_str())) {
+        const DWORD code = ::GetLastError();
+        // What a good install left running (a copy it started, a scanner)
+        // still holds the file: the program removes it once it is free.
+        if (installed && (code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION))
+            RemoveLater = true;
+        else if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND)
+            RaiseSystemError(code);
+    }
+    if (!RemoveLater) RemoveOwnFolder(TempFolder);
     ::EndDialog(Wnd, 0);
 }

@@ -8,6 +8,15 @@
 #include "SingleInstance_win.h"
 #include "SystemError.h"
 #include "Texts.h"
+#include "TovUtil.h"
+
+namespace {
+
+// How long the program stays on, with no window, to remove an installer that
+// what it left running still holds.
+const DWORD RemoveInUseForMs = 30 * 60 * 1000;
+
+}  // namespace
 
 void MainBlock() {
     DownloadDialog = new TDownloadDialog();
@@ -25,9 +34,20 @@ void MainBlock() {
         RaiseLastSystemError();
     // A worker still blocked in the client (a silent server, a cancel the
     // client does not act on) uses the controller until the process ends:
-    // end it now rather than wait for a call that may never return.
+    // end it now rather than wait for a call that may never return. Without
+    // the DLLs' shutdown, which could wait on the call the worker is stopped
+    // in and so keep the year's claim for ever; the partial file it writes
+    // is kept either way.
     const bool workerInside = controller->Thread && !controller->ThreadFinished;
     if (workerInside) controller.release();
     if (EscapedDialogError) std::rethrow_exception(EscapedDialogError);
-    if (workerInside) ::ExitProcess(0);
+    if (workerInside) {
+        ::TerminateProcess(::GetCurrentProcess(), 0);
+        return;
+    }
+    if (controller->RemoveLater) {
+        // A new start may download anew meanwhile.
+        ReleaseInstance();
+        RemoveOwnFolderWhenFree(controller->TempFolder, RemoveInUseForMs);
+    }
 }

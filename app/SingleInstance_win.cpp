@@ -39,6 +39,8 @@ bool ClaimInstance(const std::string& year) {
     return mutex ? error != ERROR_ALREADY_EXISTS : error != ERROR_ACCESS_DENIED;
 }
 
+void ReleaseInstance() { InstanceMutex.Reset(); }
+
 void ShowRunningInstance(const std::string& year) {
     const TWideText mark = MarkName(year);
     TSearch search{mark.c_str(), nullptr};

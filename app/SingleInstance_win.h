@@ -11,6 +11,9 @@
 // process of this session holds it.
 bool ClaimInstance(const std::string& year);
 
+// Gives the claim up before the process ends.
+void ReleaseInstance();
+
 // Brings the window of the process that holds the year, or the box it shows,
 // to the foreground; leaves the screen alone while that one runs the installer.
 void ShowRunningInstance(const std::string& year);

@@ -1,11 +1,16 @@
 #include <windows.h>
+#include <aclapi.h>
+#include <ntsecapi.h>
+#include <sddl.h>
 #include <shellapi.h>
 
 #include <memory>
 #include <vector>
 
+#include "Exceptions.h"
 #include "Format.h"
 #include "Handles_win.h"
+#include "MessageWait_win.h"
 #include "SystemError.h"
 #include "Texts.h"
 #include "WideText_win.h"
@@ -35,6 +40,61 @@ void ErrorBox(HWND owner, const std::string& text) {
     ShowMessageBox(owner, text, LoadText(IDS_BOX_CAPTION), MB_OK | MB_ICONERROR);
 }
 
+void FreeLocal(void* memory) { ::LocalFree(memory); }
+using TLocalMemory = TOwnedHandle<NullableTraits<void*, FreeLocal>>;
+
+// The user this process runs as, from its token.
+class TProcessUser {
+public:
+    TProcessUser() {
+        HANDLE token = nullptr;
+        if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) RaiseLastSystemError();
+        TKernelHandle owned(token);
+        DWORD size = 0;
+        ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+        info_.reset(new char[size ? size : 1]);
+        if (!::GetTokenInformation(token, TokenUser, info_.get(), size, &size)) RaiseLastSystemError();
+    }
+    PSID Sid() const { return reinterpret_cast<const TOKEN_USER*>(info_.get())->User.Sid; }
+
+private:
+    std::unique_ptr<char[]> info_;
+};
+
+// Owned by the user, full access for the user, SYSTEM and the Administrators,
+// and protected: nothing is inherited from a parent that others may write in.
+TLocalMemory OwnFolderSecurity(const TProcessUser& user) {
+    wchar_t* sidText = nullptr;
+    if (!::ConvertSidToStringSidW(user.Sid(), &sidText)) RaiseLastSystemError();
+    TLocalMemory sidOwner(sidText);
+    const std::string sid = ToUtf8(sidText);
+    const std::string sddl = "O:" + sid + "D:P(A;OICI;FA;;;" + sid + ")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(ToWide(sddl).c_str(), SDDL_REVISION_1,
+                                                                &descriptor, nullptr))
+        RaiseLastSystemError();
+    return TLocalMemory(descriptor);
+}
+
+// A folder itself (a reparse point is not followed) that `user` owns.
+bool IsFolderOwnedBy(const std::string& folder, const TProcessUser& user) {
+    TKernelHandle handle(::CreateFileW(ToWide(folder).c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                       nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!handle || !::GetFileInformationByHandle(handle.Get(), &info)) return false;
+    if ((info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != FILE_ATTRIBUTE_DIRECTORY)
+        return false;
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetSecurityInfo(handle.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                          nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    TLocalMemory descriptorOwner(descriptor);
+    return owner && ::EqualSid(owner, user.Sid());
+}
+
 }  // namespace
 
 std::string GetOwnModulePath() {
@@ -59,6 +119,61 @@ std::string GetTempDir() {
     return ToUtf8(buffer, length);
 }
 
+[[noreturn]] void RaiseCannotCreate(const std::string& path, DWORD code) {
+    const TWideText widePath = ToWide(path);
+    wchar_t full[MAX_PATH * 4] = {};
+    DWORD n = ::GetFullPathNameW(widePath.c_str(), MAX_PATH * 4, full, nullptr);
+    std::string shown = (n > 0 && n < MAX_PATH * 4) ? ToUtf8(full, n) : path;
+    throw EFCreateError(Format(LoadText(IDS_CANNOT_CREATE), {shown, SystemErrorText(code)}));
+}
+
+std::string CreateOwnFolder(const std::string& parent, const std::string& prefix) {
+    const TProcessUser user;
+    const TLocalMemory descriptor = OwnFolderSecurity(user);
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor.Get(), FALSE};
+    // A name that exists already, whoever made it, is never taken over.
+    for (int tries = 1;; ++tries) {
+        unsigned char random[OwnFolderRandomBytes];
+        if (!::RtlGenRandom(random, sizeof random)) RaiseLastSystemError();
+        const std::string folder = parent + OwnFolderName(prefix, random);
+        if (::CreateDirectoryW(ToWide(folder).c_str(), &attributes)) return folder + "\\";
+        const DWORD code = ::GetLastError();
+        if (code != ERROR_ALREADY_EXISTS || tries == 10) RaiseCannotCreate(folder, code);
+    }
+}
+
+bool RemoveOwnFolder(const std::string& folder) {
+    WIN32_FIND_DATAW found;
+    TFindHandle search(::FindFirstFileExW(ToWide(folder + "*").c_str(), FindExInfoBasic, &found,
+                                          FindExSearchNameMatch, nullptr, 0));
+    if (search) {
+        do {
+            if (!(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+                ::DeleteFileW(ToWide(folder + ToUtf8(found.cFileName)).c_str());
+        } while (::FindNextFileW(search.Get(), &found));
+    }
+    search.Reset();
+    if (::RemoveDirectoryW(ToWide(folder.substr(0, folder.size() - 1)).c_str())) return true;
+    const DWORD code = ::GetLastError();
+    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+}
+
+void RemoveLeftoverFolders(const std::string& parent, const std::string& prefix) {
+    const TProcessUser user;
+    WIN32_FIND_DATAW found;
+    TFindHandle search(::FindFirstFileExW(ToWide(parent + prefix + "*").c_str(), FindExInfoBasic, &found,
+                                          FindExSearchLimitToDirectories, nullptr, 0));
+    if (!search) return;
+    do {
+        const std::string name = ToUtf8(found.cFileName);
+        if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) !=
+                FILE_ATTRIBUTE_DIRECTORY ||
+            !IsOwnFolderName(name, prefix))
+            continue;
+        if (IsFolderOwnedBy(parent + name, user)) RemoveOwnFolder(parent + name + "\\");
+    } while (::FindNextFileW(search.Get(), &found));
+}
+
 int ShowMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT style) {
     if (TextsReadRightToLeft()) style |= MB_RTLREADING | MB_RIGHT;
     return ::MessageBoxW(owner, ToWide(text).c_str(), ToWide(caption).c_str(), style);
@@ -80,8 +195,12 @@ bool RunAndWait(HWND owner, const std::string& path, TKernelHandle* heldUntilSta
 
     if (info.hProcess) {
         TKernelHandle process(info.hProcess);
-        if (::WaitForSingleObject(process.Get(), INFINITE) == WAIT_FAILED)
-            ErrorBox(owner, LoadText(IDS_NO_WAIT));
+        DWORD waited;
+        {
+            const TDisabledWindow busy(owner);
+            waited = WaitAnswering(process.Get());
+        }
+        if (waited == WAIT_FAILED) ErrorBox(owner, LoadText(IDS_NO_WAIT));
         DWORD code = 0;
         if (::GetExitCodeProcess(process.Get(), &code))
             exitCode = code;
@@ -91,6 +210,11 @@ bool RunAndWait(HWND owner, const std::string& path, TKernelHandle* heldUntilSta
         ErrorBox(owner, LoadText(IDS_NO_HANDLE));
     }
 
-    if (exitCode != 0) ErrorBox(owner, Format(LoadText(IDS_RETURN_CODE), {exitCode}));
-    return exitCode == 0;
+    if (!IsInstallSuccess(exitCode)) ErrorBox(owner, Format(LoadText(IDS_RETURN_CODE), {exitCode}));
+    return IsInstallSuccess(exitCode);
+}
+
+void RemoveOwnFolderWhenFree(const std::string& folder, DWORD timeoutMs) {
+    const DWORD start = ::GetTickCount();
+    while (!RemoveOwnFolder(folder) && ::GetTickCount() - start < timeoutMs) WaitAnswering(nullptr, 1000);
 }

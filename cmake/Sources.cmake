@@ -20,7 +20,7 @@ set(QD_PORTABLE_app app/TovUtil.cpp)
 
 # Win32 parts, beside the platform-free ones.
 set(QD_WIN32_rtl rtl/FileStream_win.cpp rtl/Thread_win.cpp rtl/SystemError_win.cpp rtl/Texts_win.cpp
-                 rtl/WideText_win.cpp)
+                 rtl/WideText_win.cpp rtl/MessageWait_win.cpp)
 set(QD_WIN32_net net/iTovInetUtils_win.cpp net/TovDownload_win.cpp net/MatchesAnyText_win.cpp)
 set(QD_WIN32_progress)
 set(QD_WIN32_app app/TovUtil_win.cpp app/LightDialog_win.cpp app/InstallerTrust_win.cpp

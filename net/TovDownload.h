@@ -65,7 +65,8 @@ public:
     // Fetches `url` into `stream`. Returns when the body has been read to its
     // end or an abort was noticed between two blocks; raises otherwise.
     void Download(const std::string& url, TStream& stream);
-    // Any thread, any time: marks the engine aborted and closes its session.
+    // Any thread, any time: marks the engine aborted and has its session
+    // closed; returns without waiting for the client.
     void Abort();
 
     void DoStatus(unsigned textId);

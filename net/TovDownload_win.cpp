@@ -93,9 +93,23 @@ void TTovDownload::CloseSession() {
     if (HINTERNET session = Session.exchange(nullptr)) ::InternetCloseHandle(session);
 }
 
+namespace {
+
+DWORD CALLBACK CloseInBackground(void* session) {
+    ::InternetCloseHandle(static_cast<HINTERNET>(session));
+    return 0;
+}
+
+}  // namespace
+
 void TTovDownload::Abort() {
     Aborted = true;
-    CloseSession();
+    // Closed on a pool thread, never on the caller's: a close may wait for a
+    // notice in progress, and the notice may be waiting for the caller (the
+    // dialog's thread takes every status text). Should the pool refuse, the
+    // download's own end closes it.
+    if (HINTERNET session = Session.exchange(nullptr))
+        if (!::QueueUserWorkItem(CloseInBackground, session, WT_EXECUTEDEFAULT)) Session.store(session);
 }
 
 void TTovDownload::Download(const std::string& url, TStream& stream) {

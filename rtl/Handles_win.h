@@ -48,6 +48,16 @@ struct KernelHandleTraits {
 
 using TKernelHandle = TOwnedHandle<KernelHandleTraits>;
 
+// A directory search (FindFirstFile), empty when INVALID_HANDLE_VALUE.
+struct FindHandleTraits {
+    using Type = HANDLE;
+    static Type Empty() { return INVALID_HANDLE_VALUE; }
+    static bool IsValid(Type h) { return h != INVALID_HANDLE_VALUE; }
+    static void Close(Type h) { ::FindClose(h); }
+};
+
+using TFindHandle = TOwnedHandle<FindHandleTraits>;
+
 // Handles and interfaces whose empty value is null, released by `Release`.
 template <typename T, void (*Release)(T)>
 struct NullableTraits {

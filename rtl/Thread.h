@@ -18,8 +18,8 @@ public:
     virtual ~TThread();
 
     // Returns once the thread has ended. On the user-interface thread it keeps
-    // delivering messages sent to that thread meanwhile, so a worker blocked in
-    // a sent message cannot deadlock the wait.
+    // delivering that thread's messages meanwhile, so a worker blocked in a
+    // sent message cannot deadlock the wait and the window keeps answering.
     uint32_t WaitForEnd();
 
     // What escaped the body, or null. Read after WaitForEnd.

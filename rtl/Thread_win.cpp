@@ -4,6 +4,7 @@
 
 #include "Exceptions.h"
 #include "Format.h"
+#include "MessageWait_win.h"
 #include "SystemError.h"
 
 // Static initialisation runs on the main thread, before any other exists.
@@ -66,17 +67,7 @@ void TThread::WaitForHandle() {
         if (::WaitForSingleObject(h, INFINITE) == WAIT_FAILED) RaiseThreadError();
         return;
     }
-    for (;;) {
-        DWORD r = ::MsgWaitForMultipleObjects(1, &h, FALSE, 1000, QS_SENDMESSAGE);
-        if (r == WAIT_OBJECT_0) return;
-        if (r == WAIT_OBJECT_0 + 1) {
-            // Peeking delivers the pending sent messages; nothing is removed.
-            MSG msg;
-            ::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
-        } else if (r == WAIT_FAILED) {
-            RaiseThreadError();
-        }
-    }
+    if (WaitAnswering(h) == WAIT_FAILED) RaiseThreadError();
 }
 
 uint32_t TThread::WaitForEnd() {

@@ -136,6 +136,8 @@ YEAR = ("2024", "2023")[SLOT]
 DIALOG = "Quillet for %s Downloader" % YEAR
 INSTALLER = "Quillet_%s_Setup.exe" % YEAR
 PATH_QUERY = "/installer.php?serial=quill&year=%s" % YEAR
+# A run's own folder in the temporary folder.
+RUN_FOLDER = re.compile(r"quillet_%s_[0-9a-f]{32}" % YEAR, re.I)
 
 
 def config():
@@ -284,8 +286,7 @@ class Case(unittest.TestCase):
         self.temp_win = info["temp_windows"] + "\\" + name
         shutil.rmtree(self.temp, ignore_errors=True)
         os.makedirs(self.temp)
-        self.temp_file = os.path.join(self.temp, INSTALLER)
-        self.temp_file_win = self.temp_win + "\\" + INSTALLER
+        self._run_folder = None
         self.record = os.path.join(self.work, "installer-record.txt")
         self.browser_log = os.path.join(self.work, "browser.log")
         self.payload = installer_bytes()
@@ -297,6 +298,32 @@ class Case(unittest.TestCase):
         self.helpers = []
         self.others = []
         self.notes = []
+
+    # -- the run's own folder in the temporary folder -----------------------------
+
+    def run_folders(self):
+        """The folders in the temporary folder named as the program names a
+        run's own."""
+        try:
+            return sorted(n for n in os.listdir(self.temp) if RUN_FOLDER.fullmatch(n))
+        except FileNotFoundError:
+            return []
+
+    def _folder(self):
+        found = self.run_folders()
+        if found:
+            self._run_folder = max(found, key=lambda n: os.path.getmtime(os.path.join(self.temp, n)))
+        return self._run_folder or "(no run folder)"
+
+    @property
+    def temp_file(self):
+        """The installer in the run's folder (the newest one seen)."""
+        return os.path.join(self.temp, self._folder(), INSTALLER)
+
+    def assert_run_path(self, path):
+        """`path` (a Windows path) is the installer in a run's own folder."""
+        self.assertRegex(path.lower(), "^" + re.escape(self.temp_win.lower() + "\\") + RUN_FOLDER.pattern
+                         + re.escape("\\" + INSTALLER.lower()) + "$")
 
     def note(self, what, value):
         """Keeps an observation for the diagnostics (printed at once with
@@ -371,7 +398,7 @@ class Case(unittest.TestCase):
         """The Windows-side environment of a run: the slot's temporary folder,
         the installer stand-in's record and its settings (QD_TEST_EXIT_CODE,
         QD_TEST_SLEEP_MS, QD_TEST_HOLD_MS in `extra`)."""
-        env = {"TEMP": self.temp_win, "TMP": self.temp_win,
+        env = {"TEMP": self.temp_win, "TMP": self.temp_win, "QD_TEST_DIALOG": DIALOG,
                "QD_TEST_RECORD": harness.winpath(self.record),
                "QD_TEST_HELPER": harness.winpath(exe("fakeinstaller"))}
         env.update(extra or {})
@@ -481,6 +508,10 @@ class Case(unittest.TestCase):
         self.assertEqual(code, 0, "exit code")
         return code
 
+    def dialog_shown(self):
+        """The program's dialog is on screen."""
+        return any(line.split("\t")[3:] == [DIALOG, "1"] for line in self.driver.raw("windows")[2])
+
     def running(self):
         return self.driver.raw("exitcode", allow_err=True)[0] == "err"
 
@@ -492,8 +523,9 @@ class Case(unittest.TestCase):
     # -- what the installer and the browser recorded ------------------------------
 
     def installer_runs(self):
-        """The stand-in's record: [{'path', 'cmdline', 'cwd', 'hold', 'exit'}],
-        one per run; 'hold' and 'exit' are None until that run has got so far."""
+        """The stand-in's record: [{'path', 'cmdline', 'cwd', 'tick', 'hold',
+        'exit', 'dir', 'sd', ...}], one per run; 'hold' and 'exit' are None
+        until that run has got so far, and the others are there once recorded."""
         runs = []
         try:
             with open(self.record, "r", encoding="utf-8") as f:
@@ -503,12 +535,13 @@ class Case(unittest.TestCase):
         for line in lines:
             fields = line.split("\t")
             if fields[0] == "ran" and len(fields) == 5:
-                runs.append({"path": fields[1], "cmdline": fields[2], "cwd": fields[3],
+                runs.append({"path": fields[1], "cmdline": fields[2], "cwd": fields[3], "tick": int(fields[4]),
                              "hold": None, "exit": None})
-            elif fields[0] == "hold" and runs:
-                runs[-1]["hold"] = fields[1]
             elif fields[0] == "exit" and runs:
                 runs[-1]["exit"] = int(fields[1])
+                runs[-1]["exit_tick"] = int(fields[2])
+            elif runs:  # hold, dir, sd and what QD_TEST_DO did
+                runs[-1][fields[0]] = fields[1]
         return runs
 
     def wait_installer(self, timeout, ended=False):
@@ -587,7 +620,9 @@ class Case(unittest.TestCase):
         out.append("installer record: %r" % self.installer_runs())
         out.append("browser opened: %r" % self.browser_opened())
         try:
-            out.append("temp folder: %r" % {n: os.path.getsize(os.path.join(self.temp, n))
+            out.append("temp folder: %r" % {n: (os.listdir(os.path.join(self.temp, n))
+                                                if os.path.isdir(os.path.join(self.temp, n))
+                                                else os.path.getsize(os.path.join(self.temp, n)))
                                             for n in os.listdir(self.temp)})
         except OSError as e:
             out.append("temp folder: %s" % e)

@@ -57,7 +57,7 @@ class Copy(wincase.Case):
         runs = self.wait_installer(20, ended=True)
         self.wait_exit()
         self.assertEqual(len(runs), 1)
-        self.assertEqual(runs[0]["path"].lower(), self.temp_file_win.lower())
+        self.assert_run_path(runs[0]["path"])
         self.assertTrue(self.saved(copy + ".exe") == self.payload, "the copy differs")
         self.assertFalse(os.path.exists(copy))
         self.assertFalse(os.path.exists(self.temp_file))

@@ -50,11 +50,11 @@ class Download(wincase.Case):
         self.assertEqual(bar[-1], 100, "bar positions read: %r" % bar)
         self.assertEqual(bar, sorted(bar), "the bar went back: %r" % bar)
 
-        # The installer runs from the temporary folder, and the downloader
+        # The installer runs from its own folder in the temporary one, and the downloader
         # waits for it: still running, its file still there, until it exits.
         runs = self.installer_runs()
         self.assertEqual(len(runs), 1)
-        self.assertEqual(runs[0]["path"].lower(), self.temp_file_win.lower())
+        self.assert_run_path(runs[0]["path"])
         while True:
             ended = self.installer_runs()[0]["exit"] is not None
             alive = self.running()

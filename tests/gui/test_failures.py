@@ -74,15 +74,17 @@ class Failures(wincase.Case):
         # either way no request goes over the connection.
         self.assertEqual(self.downloads(), [], "a request went over the untrusted connection")
 
-    def test_temporary_file_held_by_another_process(self):
+    def test_temporary_folder_that_cannot_be_written(self):
+        # It does not exist: the run's own folder cannot be made in it.
         self.serve(body=self.payload)
-        self.hold_file(self.temp_file, 60000)
-        self.launch()
-        text = self.fail_with()
-        prefix = '%sCannot create file "%s". ' % (FAILED, self.temp_file_win)
+        self.temp_win += "\\missing"
+        self.launch(env={"TEMP": self.temp_win, "TMP": self.temp_win})
+        text = self.fail_with(IDYES)
+        prefix = '%sCannot create file "%s\\' % (FAILED, self.temp_win)
         self.assertTrue(text.lower().startswith(prefix.lower()), repr(text))
-        self.assertTrue(text[len(prefix):].strip(), "no system text: %r" % text)
+        self.assertRegex(text[len(prefix):], r'(?i)^%s"\. \S' % wincase.RUN_FOLDER.pattern)
         self.assertEqual(self.downloads(), [], "downloaded although the file could not be made")
+        self.assertEqual(self.wait_browser(10), [self.url()])
 
 
 if __name__ == "__main__":

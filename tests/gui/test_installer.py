@@ -1,26 +1,122 @@
 #!/usr/bin/env python3
-"""The installer's side of a completed download: a non-zero exit code is
-reported, and a file that cannot be started gives the system's error and the
-offer to download in the browser."""
+"""The installer's side of a completed download. It runs from a folder of the
+run's own, which nothing else shares; the dialog keeps answering while it
+runs; what installers commonly do (broadcast a setting, restart themselves,
+move themselves, ask for a restart) is never a failure; any other non-zero
+exit code is reported; a file that cannot be started gives the system's error
+and the offer to download in the browser. Each row ends with nothing left in
+the temporary folder."""
 import os
+import sys
+import time
 
 import wincase
 from wincase import IDNO, IDOK
 
+# Rows: what the stand-in does (tests/e2e/tools/fakeinstaller.cpp), its exit
+# code, the box the user must see (None: none), and the longest the program
+# may take from the installer's start to its own end.
+BEHAVIOURS = [
+    ("broadcast", {"QD_TEST_DO": "broadcast"}, None, 10),
+    ("hung-check", {"QD_TEST_DO": "hung"}, None, 15),
+    ("close-request", {"QD_TEST_DO": "close", "QD_TEST_SLEEP_MS": 3000}, None, 12),
+    ("restart", {"QD_TEST_DO": "restart"}, None, 15),
+    ("move", {"QD_TEST_DO": "move"}, None, 10),
+    ("exit-3010", {"QD_TEST_EXIT_CODE": 3010}, None, 10),
+    ("exit-1641", {"QD_TEST_EXIT_CODE": 1641}, None, 10),
+    ("exit-3", {"QD_TEST_EXIT_CODE": 3}, "ERROR - RETURN = 3", 10),
+]
+
 
 class Installer(wincase.Case):
 
-    def test_exit_code_3_is_reported_and_the_file_removed(self):
+    def test_behaviours(self):
+        for i, (name, env, box, most) in enumerate(BEHAVIOURS):
+            if i:  # a fresh case for each row
+                self.tearDown()
+                self.setUp()
+            with self.subTest(name):
+                self.one_behaviour(name, dict(env), box, most)
+
+    def one_behaviour(self, name, env, box, most):
+        moved = os.path.join(self.work, "moved.exe")
+        if name == "move":
+            env["QD_TEST_MOVE_TO"] = wincase.harness.winpath(moved)
         self.serve_installer()
-        self.launch(env={"QD_TEST_EXIT_CODE": 3})
-        text = self.answer(IDOK)
-        # The box comes once the installer has ended.
+        self.launch(env=env)
+        runs = self.wait_installer(30)
+        started = time.monotonic()
+        if box:
+            self.assertEqual(self.answer(IDOK), box)
+            self.assertIsNotNone(self.installer_runs()[0]["exit"], "box before the installer ended")
+        self.wait_exit(most * 1000 + 5000)
+        took = time.monotonic() - started
         runs = self.installer_runs()
-        self.assertEqual(len(runs), 1)
-        self.assertEqual(runs[0]["exit"], 3, "box before the installer ended: %r" % runs)
-        self.assertEqual(text, "ERROR - RETURN = 3")
+        print("\n%-13s box %r, exit 0, left %r, %.1f s from the installer's start" %
+              (name, box, os.listdir(self.temp), took), file=sys.stderr)
+        self.assertLess(took, most)
+        self.assertEqual(os.listdir(self.temp), [], "left in the temporary folder")
+        self.assertEqual(self.browser_opened(), [])
+        if name == "broadcast":
+            self.assertEqual(runs[0]["broadcast"], "answered")
+        if name == "hung-check":
+            self.assertEqual(runs[0]["hung"], "0", "the system found the dialog hung")
+        if name == "close-request":
+            # Asked nothing: the download is over; the dialog stayed meanwhile.
+            self.assertEqual(runs[0]["close"], "posted")
+        if name == "restart":
+            self.assertEqual([r["exit"] for r in runs], [0, 0], runs)
+            self.assertEqual(runs[0]["restart"], "started")
+            self.assertGreater(runs[1]["exit_tick"] - runs[0]["exit_tick"], 3000, "the copy ran no time")
+        if name == "move":
+            self.assertEqual(runs[0]["move"], "moved")
+            self.assertTrue(os.path.exists(moved))
+        # Every row: its folder held the installer alone.
+        self.assertEqual(runs[0]["dir"], wincase.INSTALLER)
+
+    def test_own_folder_beside_what_the_temporary_folder_holds(self):
+        # A planted DLL, a file of the installer's name held open (an earlier
+        # installer still running from it), an earlier run's leftover folder,
+        # and a folder of another name that only looks like one.
+        planted = os.path.join(self.temp, "version.dll")
+        with open(planted, "wb") as f:
+            f.write(b"MZ planted")
+        held = os.path.join(self.temp, wincase.INSTALLER)
+        self.hold_file(held, 60000)
+        leftover = os.path.join(self.temp, "Quillet_%s_%s" % (wincase.YEAR, "0123456789abcdef" * 2))
+        other = os.path.join(self.temp, "Quillet_%s_kept" % wincase.YEAR)
+        for folder in (leftover, other):
+            os.makedirs(folder)
+            with open(os.path.join(folder, wincase.INSTALLER), "wb") as f:
+                f.write(b"partial")
+        self.serve_installer()
+        self.launch(env={"QD_TEST_SLEEP_MS": 2000})
+        self.wait_installer(30)
+        # Wine keeps a folder's access as Unix permissions: none for others
+        # (a folder made with the parent's rights is 755 here).
+        mode = os.stat(os.path.join(self.temp, self.run_folders()[-1])).st_mode & 0o777
+        self.assertEqual(mode & 0o007, 0, "the run's folder is open to others: %o" % mode)
+        runs = self.wait_installer(30, ended=True)
         self.wait_exit()
-        self.assertFalse(os.path.exists(self.temp_file), "the temporary installer was left behind")
+        self.assertEqual(self.program_boxes(), [])
+        self.assertEqual(runs[0]["dir"], wincase.INSTALLER)
+        self.assertFalse(os.path.exists(leftover), "an earlier run's folder was left")
+        self.assertEqual(sorted(os.listdir(self.temp)), sorted([os.path.basename(other), "version.dll",
+                                                                wincase.INSTALLER]))
+        print("\nthe run's folder as the installer read it: %s" % runs[0]["sd"], file=sys.stderr)
+        self.check_security(runs[0]["sd"])
+
+    def check_security(self, sddl):
+        """Owned by the user, who is let in, and no one but SYSTEM and the
+        Administrators besides. (Windows reads the folder back protected, as
+        made; Wine gives a descriptor made of the Unix permissions, without
+        that flag, and this checks what both keep.)"""
+        owner, _, dacl = sddl.partition("D:")
+        user = owner[2:]
+        self.assertRegex(user, r"^S-1-5-21-")
+        trustees = {ace.split(";")[-1] for ace in dacl.lstrip("PAI").strip("()").split(")(")}
+        self.assertIn(user, trustees, sddl)
+        self.assertLessEqual(trustees, {user, "SY", "BA"}, sddl)
 
     def test_file_that_cannot_run_gives_the_system_error(self):
         body = b"This is not a program.\r\n" * 400

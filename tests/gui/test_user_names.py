@@ -25,13 +25,13 @@ class UserNames(wincase.Case):
         self.temp = os.path.join(self.temp, FOREIGN)
         self.temp_win += "\\" + FOREIGN
         os.makedirs(self.temp)
-        self.temp_file = os.path.join(self.temp, wincase.INSTALLER)
-        self.temp_file_win = self.temp_win + "\\" + wincase.INSTALLER
         self.serve_installer()
         self.launch()
         runs = self.wait_installer(30, ended=True)
         self.wait_exit()
-        self.assertEqual([r["path"] for r in runs], [self.temp_file_win])
+        self.assertEqual(len(runs), 1)
+        self.assert_run_path(runs[0]["path"])
+        self.assertEqual(os.listdir(self.temp), [], "left in the temporary folder")
         self.assertFalse(os.path.exists(self.temp_file), "the temporary installer was left behind")
 
     def test_copy_saved_into_such_a_folder_is_identical(self):

@@ -51,7 +51,7 @@ class ContentDisposition(wincase.Case):
                 self.assertEqual(got[0]["outcome"], "complete")
                 runs = self.installer_runs()
                 self.assertEqual(len(runs), 1, runs)
-                self.assertEqual(runs[0]["path"].lower(), self.temp_file_win.lower())
+                self.assert_run_path(runs[0]["path"])
                 self.assertEqual(runs[0]["exit"], 0)
                 self.assertEqual(os.listdir(self.temp), [], "left in the temporary folder")
                 for path in escaped:

@@ -123,7 +123,7 @@ class SignerCheck(wincase.Case):
         self.wait_exit(30000)
         runs = self.installer_runs()
         self.assertEqual(len(runs), 1, runs)
-        self.assertEqual(runs[0]["path"].lower(), self.temp_file_win.lower())
+        self.assert_run_path(runs[0]["path"])
         self.assertEqual(runs[0]["exit"], 0)
         self.assertEqual(self.program_boxes(), [])
         self.assertFalse(os.path.exists(self.temp_file))

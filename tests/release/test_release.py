@@ -106,7 +106,8 @@ class Release(wincase.Case):
         self.wait_exit(30000)
         self.assertEqual([e["target"] for e in self.downloads()], [wincase.PATH_QUERY])
         runs = self.installer_runs()
-        self.assertEqual([(r["path"].lower(), r["exit"]) for r in runs], [(self.temp_file_win.lower(), 0)])
+        self.assertEqual([r["exit"] for r in runs], [0])
+        self.assert_run_path(runs[0]["path"])
         self.assertEqual(self.program_boxes(), [])
 
     def test_bad_input_writes_nothing(self):

@@ -8,6 +8,19 @@
 //                      then "exit\t<code>\t<tick>" (tab-separated, CR LF)
 //   QD_TEST_SLEEP_MS   how long to stay running before exiting (default 0)
 //   QD_TEST_EXIT_CODE  exit code (default 0)
+//   QD_TEST_DO         what else it does, comma-separated, in this order:
+//                      broadcast  WM_SETTINGCHANGE ("Environment") and
+//                                 WM_FONTCHANGE to every top-level window with
+//                                 plain SendMessage, as installers do
+//                      hung       after 6 s, IsHungAppWindow on the window
+//                                 captioned QD_TEST_DIALOG: "hung\t0" or "1"
+//                      close      posts WM_CLOSE to that window
+//                      restart    starts a copy of its own file that runs
+//                                 QD_TEST_SLEEP_MS (5000 if unset), exits at once
+//                      move       moves its own file to QD_TEST_MOVE_TO
+//                      Each records "<word>\t<outcome>".
+//                      Every run records "dir\t<names in its folder, |-separated>"
+//                      and "sd\t<its folder's owner and DACL as SDDL>" first.
 //   QD_TEST_HOLD_MS    keep its own file open after it has exited: it opens
 //                      itself (read sharing only, inheritable) and leaves the
 //                      handle to a child, `QD_TEST_HELPER --sleep <ms>`, so
@@ -19,6 +32,8 @@
 // fakeinstaller --sleep <ms>         sleeps, holding whatever handles it inherited
 // Every wait is capped at ten minutes.
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -104,6 +119,55 @@ std::wstring HandOverOwnFile(const std::wstring& self, unsigned long ms) {
     return L"held";
 }
 
+std::wstring Folder(const std::wstring& self) { return self.substr(0, self.find_last_of(L'\\')); }
+
+std::wstring ListFolder(const std::wstring& folder) {
+    std::wstring names;
+    WIN32_FIND_DATAW found;
+    HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return L"error " + std::to_wstring(::GetLastError());
+    do {
+        if (std::wcscmp(found.cFileName, L".") && std::wcscmp(found.cFileName, L".."))
+            names += (names.empty() ? L"" : L"|") + std::wstring(found.cFileName);
+    } while (::FindNextFileW(find, &found));
+    ::FindClose(find);
+    return names;
+}
+
+std::wstring FolderSecurity(const std::wstring& folder) {
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    DWORD error = ::GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, what, nullptr, nullptr, nullptr,
+                                          nullptr, &sd);
+    if (error != ERROR_SUCCESS) return L"error " + std::to_wstring(error);
+    wchar_t* text = nullptr;
+    std::wstring out = L"error conversion";
+    if (::ConvertSecurityDescriptorToStringSecurityDescriptorW(sd, SDDL_REVISION_1, what, &text, nullptr)) {
+        out = text;
+        ::LocalFree(text);
+    }
+    ::LocalFree(sd);
+    return out;
+}
+
+bool Does(const std::wstring& what, const wchar_t* word) {
+    return (L"," + what + L",").find(L"," + std::wstring(word) + L",") != std::wstring::npos;
+}
+
+std::wstring Restart(const std::wstring& self) {
+    ::SetEnvironmentVariableW(L"QD_TEST_DO", nullptr);
+    if (Env(L"QD_TEST_SLEEP_MS").empty()) ::SetEnvironmentVariableW(L"QD_TEST_SLEEP_MS", L"5000");
+    std::wstring cmd = L"\"" + self + L"\" --copy";
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!::CreateProcessW(self.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return L"error " + std::to_wstring(::GetLastError());
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+    return L"started";
+}
+
 int Installer() {
     // Long enough for any path Windows hands a program.
     wchar_t self[32768] = L"";
@@ -112,6 +176,30 @@ int Installer() {
     ::GetCurrentDirectoryW(sizeof cwd / sizeof cwd[0], cwd);
     const std::wstring record = Env(L"QD_TEST_RECORD");
     Append(record, std::wstring(L"ran\t") + self + L"\t" + ::GetCommandLineW() + L"\t" + cwd + L"\t" + Tick());
+    Append(record, L"dir\t" + ListFolder(Folder(self)));
+    Append(record, L"sd\t" + FolderSecurity(Folder(self)));
+    const std::wstring what = Env(L"QD_TEST_DO");
+    const HWND dialog = ::FindWindowW(L"#32770", Env(L"QD_TEST_DIALOG").c_str());
+    if (Does(what, L"broadcast")) {
+        ::SendMessageW(HWND_BROADCAST, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(L"Environment"));
+        ::SendMessageW(HWND_BROADCAST, WM_FONTCHANGE, 0, 0);
+        Append(record, L"broadcast\tanswered\t" + Tick());
+    }
+    if (Does(what, L"hung")) {
+        ::Sleep(6000);
+        Append(record, dialog ? L"hung\t" + std::to_wstring(::IsHungAppWindow(dialog) ? 1 : 0) : L"hung\tno window");
+    }
+    if (Does(what, L"close"))
+        Append(record, std::wstring(L"close\t") + (::PostMessageW(dialog, WM_CLOSE, 0, 0) ? L"posted" : L"failed"));
+    if (Does(what, L"restart")) {
+        Append(record, L"restart\t" + Restart(self));
+        Append(record, L"exit\t0\t" + Tick());
+        return 0;
+    }
+    if (Does(what, L"move")) {
+        const BOOL moved = ::MoveFileExW(self, Env(L"QD_TEST_MOVE_TO").c_str(), MOVEFILE_COPY_ALLOWED);
+        Append(record, moved ? std::wstring(L"move\tmoved") : L"move\terror " + std::to_wstring(::GetLastError()));
+    }
     const std::wstring hold = Env(L"QD_TEST_HOLD_MS");
     if (!hold.empty()) Append(record, L"hold\t" + HandOverOwnFile(self, Ms(hold)));
     const std::wstring sleep = Env(L"QD_TEST_SLEEP_MS");
