@@ -13,7 +13,7 @@ target_sources(qd_rtl PRIVATE ${QD_ENGLISH_TEXTS})
 find_package(GTest REQUIRED)
 include(GoogleTest)
 add_executable(unit_tests ${QD_UNIT_TEST_SOURCES})
-target_link_libraries(unit_tests PRIVATE qd_net qd_progress GTest::gtest GTest::gtest_main)
+target_link_libraries(unit_tests PRIVATE qd_app GTest::gtest GTest::gtest_main)
 # The language files and CLDR's plural rules (Debian's unicode-cldr-core) are
 # read where they lie.
 target_compile_definitions(unit_tests PRIVATE QD_SOURCE_DIR="${CMAKE_SOURCE_DIR}")

@@ -19,6 +19,7 @@ from wincase import IDNO, IDOK
 BEHAVIOURS = [
     ("broadcast", {"QD_TEST_DO": "broadcast"}, None, 10),
     ("hung-check", {"QD_TEST_DO": "hung"}, None, 15),
+    ("log-off query", {"QD_TEST_DO": "endsession"}, None, 10),
     ("close-request", {"QD_TEST_DO": "close", "QD_TEST_SLEEP_MS": 3000}, None, 12),
     ("restart", {"QD_TEST_DO": "restart"}, None, 15),
     ("move", {"QD_TEST_DO": "move"}, None, 10),
@@ -61,6 +62,8 @@ class Installer(wincase.Case):
             self.assertEqual(runs[0]["broadcast"], "answered")
         if name == "hung-check":
             self.assertEqual(runs[0]["hung"], "0", "the system found the dialog hung")
+        if name == "log-off query":
+            self.assertEqual(runs[0]["endsession"], "1", "a log-off was not let through")
         if name == "close-request":
             # Asked nothing: the download is over; the dialog stayed meanwhile.
             self.assertEqual(runs[0]["close"], "posted")

@@ -153,6 +153,13 @@ class NetworkFaults(wincase.Case):
                     self.assertTrue(30 <= self.note(name + ", failed after", time.monotonic() - began) <= 38)
                     self.answer_exact(wincase.BROWSER_QUESTION, IDNO)
                     self.wait_exit()
+                    # Ended for good, with the client still inside a call: a
+                    # new start downloads anew.
+                    requests = len(self.downloads())
+                    self.end_run()
+                    self.run_program()
+                    if not route.get("mute"):
+                        self.assertTrue(wincase.poll(lambda: len(self.downloads()) > requests, 20), "no new download")
                 else:
                     self.wait_exit(60000)
                     self.assertEqual(len(self.installer_runs()), 1)

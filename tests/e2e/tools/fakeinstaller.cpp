@@ -14,6 +14,8 @@
 //                                 plain SendMessage, as installers do
 //                      hung       after 6 s, IsHungAppWindow on the window
 //                                 captioned QD_TEST_DIALOG: "hung\t0" or "1"
+//                      endsession asks that window WM_QUERYENDSESSION (a
+//                                 log-off), waiting 2 s at most: its answer
 //                      close      posts WM_CLOSE to that window
 //                      restart    starts a copy of its own file that runs
 //                                 QD_TEST_SLEEP_MS (5000 if unset), exits at once
@@ -188,6 +190,12 @@ int Installer() {
     if (Does(what, L"hung")) {
         ::Sleep(6000);
         Append(record, dialog ? L"hung\t" + std::to_wstring(::IsHungAppWindow(dialog) ? 1 : 0) : L"hung\tno window");
+    }
+    if (Does(what, L"endsession")) {
+        DWORD_PTR answer = 0;
+        const LRESULT sent = ::SendMessageTimeoutW(dialog, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL,
+                                                   2000, &answer);
+        Append(record, L"endsession\t" + (sent ? std::to_wstring(answer) : std::wstring(L"no answer")));
     }
     if (Does(what, L"close"))
         Append(record, std::wstring(L"close\t") + (::PostMessageW(dialog, WM_CLOSE, 0, 0) ? L"posted" : L"failed"));
