@@ -100,10 +100,10 @@ class EngineErrors(harness.ServerCase):
         self.assertNotIn("Downloading...", run.statuses)
 
     def test_handshake_failures(self):
-        # Wine has no text for 12045/12057, nor for a server that speaks only
-        # TLS 1.3 (its client, like Windows 10's, has none): the system-error
-        # form then carries the client's own code, not the failed look-up's.
-        # A wrong host name (12038) has a client text.
+        # Wine has no text for 12045/12057, nor for a server with only TLS 1.3
+        # (its client, as Windows 10's, lacks it): the system-error form then
+        # carries the client's code, not the failed look-up's. A wrong host
+        # name (12038) has a client text.
         for name, server, host in [
             ("untrusted CA, leaf only", {"trusted": False}, "localhost"),
             ("untrusted CA, with its root", {"trusted": False, "chain": True}, "localhost"),
@@ -126,7 +126,6 @@ class EngineErrors(harness.ServerCase):
                     code = run.error[1]
                     self.assertTrue(12000 <= code < 13000, "not the client's code: %r" % (run.error,))
                     if host == "localhost":
-                        print("\n%s: %r" % (name, run.message))
                         if run.message.startswith("System Error"):
                             self.assertEqual(run.message, "System Error.  Code: %d.\r\n" % code)
                     else:

@@ -17,9 +17,7 @@ SETTINGS = "v3:application/v3:windowsSettings/{%s}" % NS["ws"]
 # (path, attribute or None for the text, value)
 EXPECTED = [
     (SETTINGS % 2019 + "activeCodePage", None, "UTF-8"),
-    # The dialog does not rescale itself on WM_DPICHANGED: systems without
-    # per-monitor v2 (8.1, 10 before 1703) must take it as system aware, not
-    # per-monitor v1.
+    # Without v2 (8.1, 10 before 1703): system aware, never per-monitor v1.
     (SETTINGS % 2005 + "dpiAware", None, "true"),
     (SETTINGS % 2016 + "dpiAwareness", None, "PerMonitorV2, System"),
     ("v3:trustInfo/v3:security/v3:requestedPrivileges/v3:requestedExecutionLevel", "level", "asInvoker"),
