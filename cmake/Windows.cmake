@@ -166,6 +166,7 @@ function(qd_add_downloader target)
   endif()
   add_executable(${target} WIN32 ${exclude}
     ${CMAKE_SOURCE_DIR}/app/Main_win.cpp
+    ${CMAKE_SOURCE_DIR}/app/RuntimeThrowers_win.cpp
     ${CMAKE_SOURCE_DIR}/app/BuildValues.cpp
     ${CMAKE_SOURCE_DIR}/resources/QuilletDownloader.rc
     ${A_SOURCES})

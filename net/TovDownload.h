@@ -71,8 +71,9 @@ public:
 
     void DoStatus(unsigned textId);
     void StatusChanged(uint32_t code);
-    // Any thread: how long ago (ms) the client last reported anything or a
-    // block last arrived.
+    // Any thread: how long ago (ms of time awake, so a machine's sleep is
+    // not the server's silence) the client last reported anything or a block
+    // last arrived.
     uint32_t SilentFor() const;
 
     std::atomic<bool> Aborted{false};
@@ -84,8 +85,8 @@ public:
 private:
     // Taken out with one exchange wherever it is closed, so it is closed once.
     std::atomic<HINTERNET> Session{nullptr};
-    // Tick counts (wrapping, compared by difference) of the last notice and
-    // the last block.
+    // Awake times (ms, wrapping, compared by difference) of the last notice
+    // and the last block.
     std::atomic<uint32_t> LastNotice{0};
     std::atomic<uint32_t> LastBlock{0};
     void CloseSession();

@@ -43,6 +43,15 @@ std::string FinalUrl(HINTERNET request) {
     return url;
 }
 
+// The clock of every silence: milliseconds the machine was awake, wrapping
+// and compared by difference. GetTickCount counts sleep too, and the first
+// look after the lid opens again would find the server silent for minutes.
+uint32_t AwakeMs() {
+    ULONGLONG units = 0;  // of 100 ns
+    ::QueryUnbiasedInterruptTime(&units);
+    return static_cast<uint32_t>(units / 10000);
+}
+
 bool IsHttps(const std::string& url) {
     return url.size() >= 6 && ::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, url.c_str(), 6,
                                                "https:", 6) == CSTR_EQUAL;
@@ -53,7 +62,7 @@ bool IsHttps(const std::string& url) {
 // Silent since it was made: a clock read before the first download has
 // started must not find it silent since the machine started.
 TTovDownload::TTovDownload(std::string agentName) : AgentName(std::move(agentName)) {
-    LastBlock = LastNotice = ::GetTickCount();
+    LastBlock = LastNotice = AwakeMs();
 }
 
 void TTovDownload::DoStatus(unsigned textId) {
@@ -61,7 +70,7 @@ void TTovDownload::DoStatus(unsigned textId) {
 }
 
 void TTovDownload::StatusChanged(uint32_t code) {
-    LastNotice = ::GetTickCount();
+    LastNotice = AwakeMs();
     switch (code) {
     case INTERNET_STATUS_RESOLVING_NAME: DoStatus(IDS_PREPARING); break;
     case INTERNET_STATUS_CONNECTING_TO_SERVER: DoStatus(IDS_CONNECTING); break;
@@ -75,7 +84,7 @@ void TTovDownload::StatusChanged(uint32_t code) {
 uint32_t TTovDownload::SilentFor() const {
     // Read before the clock: a block stored after it would look 49 days old.
     const uint32_t notice = LastNotice, block = LastBlock;
-    const uint32_t now = ::GetTickCount();
+    const uint32_t now = AwakeMs();
     return now - notice < now - block ? now - notice : now - block;
 }
 
@@ -115,7 +124,7 @@ void TTovDownload::Abort() {
 void TTovDownload::Download(const std::string& url, TStream& stream) {
     char block[BlockSize];
     int64_t received = 0;
-    LastBlock = LastNotice = ::GetTickCount();
+    LastBlock = LastNotice = AwakeMs();
 
     HINTERNET session = ::InternetOpenA(AgentName.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
                                         nullptr, 0);
@@ -153,7 +162,7 @@ void TTovDownload::Download(const std::string& url, TStream& stream) {
     int64_t total = 0;
     QueryContentLength(request.Get(), total);
 
-    uint32_t lastBlock = LastBlock = ::GetTickCount();
+    uint32_t lastBlock = LastBlock = AwakeMs();
     for (;;) {
         INTERNET_BUFFERSA buffers = {};
         buffers.dwStructSize = sizeof buffers;
@@ -161,7 +170,7 @@ void TTovDownload::Download(const std::string& url, TStream& stream) {
         buffers.dwBufferLength = BlockSize;
         if (!::InternetReadFileExA(request.Get(), &buffers, ReadFlags, 0)) RaiseLastInternetError();
         const DWORD n = buffers.dwBufferLength;
-        const uint32_t arrived = ::GetTickCount();
+        const uint32_t arrived = AwakeMs();
         // A read that waited out the time-out failed, whatever it returned:
         // a client that gives up on a silent server may end it as if the
         // body had ended, or hand over what it held when the server closes.

@@ -48,6 +48,8 @@ bool MatchesAnyText(const std::string& text, const char* const* list, size_t cou
 inline void CloseInternetHandle(HINTERNET h) { ::InternetCloseHandle(h); }
 using TInternetHandle = TOwnedHandle<NullableTraits<HINTERNET, CloseInternetHandle>>;
 
+// The client's text for `code`; where neither its table nor the system's has
+// one, the system error's form for `code` itself.
 [[noreturn]] void RaiseInternetError(DWORD code);
 [[noreturn]] void RaiseLastInternetError();
 

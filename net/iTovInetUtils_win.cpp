@@ -21,8 +21,9 @@ void RaiseInternetError(DWORD code) {
         text = ToUtf8(buffer, length < 512 ? length : 0);
     }
     text.resize(TrimmedMessageLength(text.data(), text.size()));
-    // No text in either table: report the failed lookup itself.
-    if (text.empty()) RaiseLastSystemError();
+    // No text in either table: the system error's form, but with the client's
+    // own code. The look-up's failure (317) would hide the one that happened.
+    if (text.empty()) RaiseSystemError(code);
     throw EOSError(text, code);
 }
 

@@ -26,7 +26,7 @@ Each path has a route: a dict saying exactly what goes on the wire.
   keep_alive           keep the connection open (default: Connection: close)
 
 A server made with mute=True takes connections and never answers, not even
-the TLS hello.
+the TLS hello; one made with tls13_only=True refuses every older protocol.
 
 Every request is logged (method, path, query, headers) for the tests to read.
 Every wait is bounded: stalls by max_stall, sockets by io_timeout, and a
@@ -302,12 +302,15 @@ class _TLSServer(socketserver.ThreadingTCPServer):
 
 
 class TestServer:
-    def __init__(self, cert, key, port=0, routes=None, max_stall=90.0, io_timeout=60.0, mute=False):
+    def __init__(self, cert, key, port=0, routes=None, max_stall=90.0, io_timeout=60.0, mute=False,
+                 tls13_only=False):
         """cert None: plain HTTP (only ever wanted as a target we must not reach)."""
         self.context = None
         if cert:
             self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
             self.context.load_cert_chain(cert, key)
+            if tls13_only:
+                self.context.minimum_version = ssl.TLSVersion.TLSv1_3
         self.requested_port = port
         self.max_stall = max_stall
         self.mute = mute

@@ -2,7 +2,7 @@
 """The manifest inside the built program (so that one the resource compiler
 dropped is noticed too): the Windows versions it declares (a program not
 declared for 8.1 or 10 is told it runs on 8), the UTF-8 code page,
-per-monitor DPI, no elevation, the common controls 6."""
+per-monitor DPI v2 falling back to system DPI, no elevation, the common controls 6."""
 import re
 import unittest
 import xml.etree.ElementTree as ET
@@ -17,8 +17,9 @@ SETTINGS = "v3:application/v3:windowsSettings/{%s}" % NS["ws"]
 # (path, attribute or None for the text, value)
 EXPECTED = [
     (SETTINGS % 2019 + "activeCodePage", None, "UTF-8"),
-    (SETTINGS % 2005 + "dpiAware", None, "true/pm"),
-    (SETTINGS % 2016 + "dpiAwareness", None, "PerMonitorV2"),
+    # Without v2 (8.1, 10 before 1703): system aware, never per-monitor v1.
+    (SETTINGS % 2005 + "dpiAware", None, "true"),
+    (SETTINGS % 2016 + "dpiAwareness", None, "PerMonitorV2, System"),
     ("v3:trustInfo/v3:security/v3:requestedPrivileges/v3:requestedExecutionLevel", "level", "asInvoker"),
     ("v1:dependency/v1:dependentAssembly/v1:assemblyIdentity", "name", "Microsoft.Windows.Common-Controls"),
     ("v1:dependency/v1:dependentAssembly/v1:assemblyIdentity", "version", "6.0.0.0"),
