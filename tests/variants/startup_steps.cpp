@@ -2,14 +2,14 @@
 // up to the request, from outside the program's own code. Before WinMain it
 // points a few of the program's imports at recorders that note the time
 // (QueryPerformanceCounter) and call the real function: the entry's first
-// look-up (GetProcAddress of SetDefaultDllDirectories), the claim (CreateMutexW), the dialog
-// (DialogBoxParamW, and WM_INITDIALOG through its dialog procedure), the
-// worker (_beginthreadex, and its first instruction), and through
-// GetProcAddress, which resolves the delay-loaded client, the session
-// (InternetOpenA), the notices (InternetSetStatusCallback) and the request
-// (InternetOpenUrlA). When the request has been answered it writes one line
-// to the file named by QD_BENCH_STEPS: "ok" and name=ticks pairs, then
-// freq=ticks per second. Without QD_BENCH_STEPS nothing is changed.
+// look-up (GetProcAddress of SetDefaultDllDirectories), the claim
+// (CreateMutexW), the dialog (DialogBoxParamW, and WM_INITDIALOG through its
+// dialog procedure), the worker (_beginthreadex, and its first instruction),
+// and through GetProcAddress, which resolves the delay-loaded client, the
+// session (InternetOpenA), the notices (InternetSetStatusCallback) and the
+// request (InternetOpenUrlA). When the request has been answered it writes
+// one line to the file named by QD_BENCH_STEPS: "ok" and name=ticks pairs,
+// then freq=ticks per second. Without QD_BENCH_STEPS nothing is changed.
 #include <windows.h>
 #include <wininet.h>
 
