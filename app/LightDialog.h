@@ -16,6 +16,9 @@
 
 // Posted by the worker when its job has ended, whatever the outcome.
 const UINT WM_DOWNLOAD_DONE = WM_USER + 101;
+// Posted with a status text for the status line: an std::string the dialog
+// takes over (lParam).
+const UINT WM_DOWNLOAD_STATUS = WM_USER + 102;
 
 enum : int {
     IDC_PROGRESS = 101,

@@ -143,7 +143,6 @@ void SetDialogIcons(HWND window) {
 
 void TDownloadDialog::InitDialog(HWND window) {
     Wnd = window;
-    SetDialogIcons(window);
     Caption = Format(LoadText(IDS_CAPTION), {Year});
     ::SetWindowTextW(window, ToWide(Caption).c_str());
     // The template's texts are English; the language's replace them.
@@ -161,6 +160,9 @@ void TDownloadDialog::InitDialog(HWND window) {
     job.Data = this;
     Thread = new TDownloadThread(job);
     ::SetTimer(window, SilenceTimer, SilenceTickMs, nullptr);
+    // After the worker's start: decoding the icons takes a few milliseconds,
+    // and the dialog is shown only once this returns either way.
+    SetDialogIcons(window);
 }
 
 void TDownloadDialog::SetItemText(int id, const char* text) {
@@ -183,7 +185,13 @@ void TDownloadDialog::DownloadProgress(int64_t received, int64_t total) {
         ::PostMessageW(ProgressBar, PBM_SETPOS, static_cast<WPARAM>(Tracker->Percent), 0);
 }
 
-void TDownloadDialog::DownloadStatus(const char* text) { SetItemText(IDC_STATUS, text); }
+void TDownloadDialog::DownloadStatus(const char* text) {
+    // Posted, not sent: the worker goes on connecting while the dialog is
+    // still busy showing itself. Posted messages keep their order, so the
+    // texts, and the end of the job after them, arrive as they were sent.
+    auto* copy = new std::string(text);
+    if (!::PostMessageW(Wnd, WM_DOWNLOAD_STATUS, 0, reinterpret_cast<LPARAM>(copy))) delete copy;
+}
 
 void TDownloadDialog::CloseRequested() {
     // Once the completion has begun there is no download left to cancel.
@@ -241,7 +249,7 @@ void TDownloadDialog::GiveUpOnWorker() {
     Finish();
 }
 
-INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     INT_PTR result = TRUE;
     try {
         switch (message) {
@@ -255,6 +263,11 @@ INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
             if (wParam == IDCANCEL) DownloadDialog->CloseRequested();
             if (wParam == IDC_SAVECOPY && !DownloadDialog->Finishing) DownloadDialog->SaveCopy = !DownloadDialog->SaveCopy;
             break;
+        case WM_DOWNLOAD_STATUS: {
+            const std::unique_ptr<std::string> text(reinterpret_cast<std::string*>(lParam));
+            DownloadDialog->SetItemText(IDC_STATUS, text->c_str());
+            break;
+        }
         case WM_DOWNLOAD_DONE:
             DownloadDialog->ThreadDone();
             break;

@@ -11,10 +11,14 @@ measures, with medians over several rounds:
      inetloop.exe), and curl on the host;
   2. the whole program (qd_bench) under Xvfb, from process start until the
      installer it downloads has started, against the bare loop that also
-     starts the installer;
+     starts the installer and the same loop started from WM_INITDIALOG of a
+     dialog made from the program's own template and manifest
+     (tests/perf dialogloop.exe);
   3. the program's peak memory for a small and a large body;
   4. the size of the release program and its imports;
-  5. start-up: from process start until the request reaches the server.
+  5. start-up: from process start until the request reaches the server,
+     and the steps on the way (the program's from its benchmark build,
+     tests/variants/startup_steps.cpp), against the dialog-started loop.
 
 Modules, one a phase: procs (running and sampling processes), bed (display,
 wineserver, prefix, server), throughput, whole, memory, image (size and

@@ -161,17 +161,22 @@ class Bed:
     def url(self, path):
         return "https://localhost:%d%s" % (self.port, path)
 
-    def wine_run(self, tool, args, timeout, tag, **kw):
-        """One run of EXES[tool] under Wine, with its result line when it writes one."""
+    def wine_run(self, tool, args, timeout, tag, steps=False, **kw):
+        """One run of EXES[tool] under Wine, with its result line when it
+        writes one; `steps`: the benchmark build's line of its steps
+        (QD_BENCH_STEPS) is read as its report."""
         report = os.path.join(self.reports, tag + ".txt")
         if os.path.exists(report):
             os.remove(report)
         argv = ["wine", EXES[tool]] + list(args)
+        env = self.env()
         if tool in REPORTING:
             argv[2:2] = ["--report", harness.winpath(report)]
-        run = Run(argv, self.env(), timeout, wineserver=self.wineserver.pid,
+        if steps:
+            env["QD_BENCH_STEPS"] = harness.winpath(report)
+        run = Run(argv, env, timeout, wineserver=self.wineserver.pid,
                   log=os.path.join(self.logs, tag + ".log"), **kw)
-        run.report = read_report(report) if tool in REPORTING else None
+        run.report = read_report(report) if tool in REPORTING or steps else None
         return run
 
     def clean_outputs(self):

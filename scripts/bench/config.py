@@ -20,6 +20,7 @@ PERF = os.path.join(BUILD, "tests", "perf")
 EXES = {
     "enginebench": os.path.join(PERF, "enginebench.exe"),
     "inetloop": os.path.join(PERF, "inetloop.exe"),
+    "dialogloop": os.path.join(PERF, "dialogloop.exe"),
     "idle": os.path.join(PERF, "idle.exe"),
     "memwatch": os.path.join(PERF, "memwatch.exe"),
     "qd_bench": os.path.join(BUILD, "tests", "qd_bench.exe"),
@@ -27,7 +28,7 @@ EXES = {
     "certinstall": os.path.join(BUILD, "tests", "e2e", "certinstall.exe"),
     "release": os.path.join(BUILD, "QuilletDownloader.exe"),
 }
-REPORTING = ("enginebench", "inetloop", "memwatch")  # the tools that write a result line
+REPORTING = ("enginebench", "inetloop", "dialogloop", "memwatch")  # the tools that write a result line
 INSTALLER_NAME = "Quillet_2024_Setup.exe"
 PROGRAM_PATH = "/installer.php?serial=quill&year=2024"
 JOB_SLEEP_MS = 500  # the download job's pause after the download, by design
@@ -103,7 +104,7 @@ TARGETS = {
     "whole": Target("whole program against the bare loop, less the job's pause", "<=", 1.03),
     "memory": Target("growth of the peak private bytes, smallest to largest body", "within", 1, " MiB", "%+.2f"),
     "size": Target("size of the release program", "<=", 274, " KB", "%.1f"),
-    "startup": Target("start-up, program less bare loop", "<=", 20, " ms", "%+.0f"),
+    "startup": Target("start-up, program less the loop started from the dialog", "<=", 20, " ms", "%+.0f"),
 }
 
 

@@ -114,12 +114,24 @@ def installer_started(record):
     if fields[0] != "ran":
         return None
     tick = int(fields[-1])
-    raw = time.clock_gettime(time.CLOCK_MONOTONIC_RAW)
-    mono = time.monotonic()
     # The tick wraps at 2^32 ms; the host's raw clock says which lap it is on.
-    now_ms = int(raw * 1000)
+    now_ms = int(time.clock_gettime(time.CLOCK_MONOTONIC_RAW) * 1000)
     started_ms = now_ms - ((now_ms - tick) % (1 << 32))
-    return started_ms / 1000.0 - (raw - mono)
+    return from_raw(started_ms / 1000.0)
+
+
+def from_raw(seconds):
+    """A time of CLOCK_MONOTONIC_RAW on this process's monotonic clock."""
+    raw = time.clock_gettime(time.CLOCK_MONOTONIC_RAW)
+    return seconds - (raw - time.monotonic())
+
+
+def steps(report, names):
+    """The steps of a result line, given in QueryPerformanceCounter ticks
+    (Wine counts them from CLOCK_MONOTONIC_RAW; `freq` per second), on this
+    process's monotonic clock; a step not reached (0) is None."""
+    freq = report.get("freq")
+    return {n: from_raw(report[n] / freq) if freq and report.get(n) else None for n in names}
 
 
 def read_report(path):

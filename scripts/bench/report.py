@@ -82,7 +82,8 @@ def whole_program(args, whole, figures):
     ]
     pause = JOB_SLEEP_MS / 1000
     w = {}
-    for key, label in (("program", "whole program"), ("bare", "bare loop (b) + ShellExecuteExA")):
+    for key, label in (("program", "whole program"), ("dialog", "loop (b) started from the dialog + ShellExecuteExA"),
+                       ("bare", "bare loop (b) + ShellExecuteExA")):
         rs = whole[key]
         spans = [r.watch_seen - r.start for r in rs]
         req, inst = median([r.request_at - r.start for r in rs]), median(spans)
@@ -94,11 +95,10 @@ def whole_program(args, whole, figures):
     ratio = figures["whole"] = w["program"][2] / w["bare"][1]
     paired = median([(p.watch_seen - p.start - pause) / (q.watch_seen - q.start)
                      for p, q in zip(whole["program"], whole["bare"])])
-    figures["startup"] = (w["program"][0] - w["bare"][0]) * 1000
-    figures["startup_ms"] = (w["program"][0] * 1000, w["bare"][0] * 1000)
     lines += ["", "program/bare = %.3f with the pause, %.3f without it (%s; median of the rounds' own"
-              " ratios without the pause %.3f)" % (w["program"][1] / w["bare"][1], ratio,
-                                                   TARGETS["whole"].verdict(ratio), paired), ""]
+              " ratios without the pause %.3f); program/dialog-started loop without the pause = %.3f" % (
+                  w["program"][1] / w["bare"][1], ratio, TARGETS["whole"].verdict(ratio), paired,
+                  w["program"][2] / w["dialog"][1]), ""]
     return lines
 
 
@@ -139,11 +139,72 @@ def image(size_info, figures):
     ]
 
 
-def startup(figures):
-    program, bare = figures["startup_ms"]
-    return ["5. Start-up (process start -> request at the server): program %.0f ms, bare loop %.0f ms,"
-            " difference %+.0f ms (%s)" % (program, bare, figures["startup"],
-                                           TARGETS["startup"].verdict(figures["startup"])), ""]
+# The rows of the start-up table: label, and the step of each variant (None:
+# the variant has no such step); "server" is the request's arrival in the
+# server's log.
+STARTUP_ROWS = [
+    ("entry (WinMain's first call)", "entry", "entry", "entry"),
+    ("the claim (CreateMutexW returned)", "claimed", None, None),
+    ("the dialog: DialogBoxParamW called", "dialog_call", None, None),
+    ("the dialog: WM_INITDIALOG", "initdialog", "initdialog", None),
+    ("the worker: its thread runs", "worker", "worker", None),
+    ("the client loaded (wininet.dll, delay-loaded)", "client_loaded", None, None),
+    ("the session (InternetOpenA returned)", "opened", "opened", "opened"),
+    ("the request (InternetOpenUrlA called)", "request", "request", "request"),
+    ("**the request at the server**", "server", "server", "server"),
+    ("the answer (InternetOpenUrlA returned)", "answer", "answer", "answer"),
+]
+
+
+def step_ms(r, step):
+    at = r.request_at if step == "server" else r.steps.get(step)
+    return None if at is None else (at - r.start) * 1000
+
+
+def startup(whole, figures):
+    """The steps from process start (the host's start of `wine`) until the
+    request reaches the server, with each round's own differences."""
+    keys = ("program", "dialog", "bare")
+    lines = [
+        "5. Start-up: ms from process start (the host starts `wine`) to each step, medians of the rounds"
+        " (range). The program's steps come from its benchmark build (qd_bench, which notes them through"
+        " its imports), the loops' from their own report; the dialog-started loop runs the loop (b) on a"
+        " thread started from WM_INITDIALOG of a dialog made from the program's template and manifest,"
+        " and nothing else. \"program - dialog\": median of the rounds' own differences (range)",
+        "",
+        "| step | program | loop started from the dialog | bare loop (b) | program - dialog |",
+        "|---|---:|---:|---:|---:|",
+    ]
+
+    def cell(values):
+        values = [v for v in values if v is not None]
+        return "%.1f (%.0f-%.0f)" % (median(values), min(values), max(values)) if values else "-"
+    for label, *names in STARTUP_ROWS:
+        cols = [cell([step_ms(r, n) for r in whole[k]]) if n else "-" for k, n in zip(keys, names)]
+        diff = "-"
+        if names[0] and names[1]:
+            d = [step_ms(p, names[0]) - step_ms(q, names[1]) for p, q in zip(whole["program"], whole["dialog"])
+                 if step_ms(p, names[0]) is not None and step_ms(q, names[1]) is not None]
+            diff = "%+.1f (%+.0f to %+.0f)" % (median(d), min(d), max(d)) if d else "-"
+        lines.append("| %s | %s | %s |" % (label, " | ".join(cols), diff))
+    server = {k: median([step_ms(r, "server") for r in whole[k]]) for k in keys}
+    figures["startup"] = server["program"] - server["dialog"]
+    paired = [step_ms(p, "server") - step_ms(q, "server") for p, q in zip(whole["program"], whole["dialog"])]
+    # Time the worker spent in the program's status callback (its status
+    # line, sent to the dialog) before the request reached the server.
+    blocked = []
+    for r in whole["program"]:
+        n = r.notices
+        blocked.append(sum((n["n%d_done" % c] - n["n%d" % c]) * 1000 for c in (10, 11, 20, 21, 30, 31, 40, 41)
+                           if n.get("n%d" % c) and n.get("n%d_done" % c) and n["n%d" % c] < r.request_at))
+    lines += ["", "Request at the server: program %.0f ms, dialog-started loop %.0f ms, bare loop %.0f ms;"
+              " program - dialog-started loop %+.0f ms (%s; the rounds' own differences: median %+.0f,"
+              " %+.0f to %+.0f ms); program - bare loop %+.0f ms; the program's worker spent a median"
+              " %.1f ms in its status callback before the request reached the server" % (
+                  server["program"], server["dialog"], server["bare"], figures["startup"],
+                  TARGETS["startup"].verdict(figures["startup"]), median(paired), min(paired), max(paired),
+                  server["program"] - server["bare"], median(blocked)), ""]
+    return lines
 
 
 def targets(figures):
@@ -161,7 +222,7 @@ def table(args, info, variants, tp, whole, mem, size_info):
     lines += whole_program(args, whole, figures)
     lines += memory(mem, figures)
     lines += image(size_info, figures)
-    lines += startup(figures)
+    lines += startup(whole, figures)
     lines += targets(figures)
     return "\n".join(lines)
 
@@ -177,6 +238,9 @@ def raw(results):
         for k in ("watch_seen", "polled_watch", "request_at", "grew"):
             if getattr(r, k, None) is not None:
                 d[k + "_s"] = getattr(r, k) - r.start
+        for k in ("steps", "notices"):
+            if getattr(r, k, None):
+                d[k + "_s"] = {n: None if t is None else t - r.start for n, t in getattr(r, k).items()}
         return d
     return {str(k): [one(r) for r in v] for k, v in results.items()}
 

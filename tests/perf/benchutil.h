@@ -41,6 +41,14 @@ inline std::vector<std::string> Arguments() {
     return args;
 }
 
+// The raw counter, for times that the benchmark converts to its own clock
+// (Wine counts it from the host's CLOCK_MONOTONIC_RAW, in 100 ns).
+inline long long Ticks() {
+    LARGE_INTEGER now;
+    ::QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
 inline double NowMs() {
     static LARGE_INTEGER frequency = [] {
         LARGE_INTEGER f;
