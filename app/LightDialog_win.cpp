@@ -261,7 +261,9 @@ INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             break;
         case WM_COMMAND:
             if (wParam == IDCANCEL) DownloadDialog->CloseRequested();
-            if (wParam == IDC_SAVECOPY && !DownloadDialog->Finishing) DownloadDialog->SaveCopy = !DownloadDialog->SaveCopy;
+            // Read once the completion has begun: a late click changes nothing.
+            if (wParam == IDC_SAVECOPY && !DownloadDialog->Finishing)
+                DownloadDialog->SaveCopy = !DownloadDialog->SaveCopy;
             break;
         case WM_DOWNLOAD_STATUS: {
             const std::unique_ptr<std::string> text(reinterpret_cast<std::string*>(lParam));

@@ -153,8 +153,9 @@ class NetworkFaults(wincase.Case):
                     self.assertTrue(30 <= self.note(name + ", failed after", time.monotonic() - began) <= 38)
                     self.answer_exact(wincase.BROWSER_QUESTION, IDNO)
                     self.wait_exit()
+                    self.check_kept_part(route, body)
                     # Ended for good, with the client still inside a call: a
-                    # new start downloads anew.
+                    # new start downloads anew (and removes what this one left).
                     requests = len(self.downloads())
                     self.end_run()
                     self.run_program()
@@ -171,9 +172,14 @@ class NetworkFaults(wincase.Case):
                     continue
                 self.assertTrue(waiting and 4.5 <= waiting[0] <= 8, seen)
                 self.assertEqual(self.installer_runs(), [])
-                if "hold_after" in route:  # kept: all but the block the client still waits to fill
-                    part = wincase.read(self.temp_file)
-                    self.assertTrue(100000 - 4096 < len(part) <= 100000 and part == body[:len(part)], len(part))
+                if outcome == "cancel":
+                    self.check_kept_part(route, body)
+
+    def check_kept_part(self, route, body):
+        """All but the block the client still waits to fill is kept."""
+        if "hold_after" in route:
+            part = wincase.read(self.temp_file)
+            self.assertTrue(100000 - 4096 < len(part) <= 100000 and part == body[:len(part)], len(part))
 
     # -- the status line -------------------------------------------------------------
 
