@@ -315,9 +315,7 @@ void TDownloadDialog::DownloadJob() {
     // A folder of this run's own: nothing else in the temporary folder is
     // beside the installer when it runs (a planted DLL), and nobody else can
     // create or change its file. What earlier runs left goes first.
-    const std::string prefix = Format("Quillet_%s_", {Year});
-    RemoveLeftoverFolders(TempDir, prefix);
-    TempFolder = CreateOwnFolder(TempDir, prefix);
+    TempFolder = CreateOwnFolder(TempDir, Format("Quillet_%s_", {Year}));
     TempFile = TempFolder + FileName;
     TFileStream stream(CreateInstallerFile(TempFile));
     Downloader->Download(Url, stream);

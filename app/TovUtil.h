@@ -35,16 +35,15 @@ int ShowMessageBox(HWND owner, const std::string& text, const std::string& capti
 
 // "Cannot create file" with the full path and the system's text for `code`.
 [[noreturn]] void RaiseCannotCreate(const std::string& path, DWORD code);
-// Creates a new folder `parent` + OwnFolderName(prefix) that only the user,
+// Removes what earlier runs left in `parent` (folders named for `prefix` that
+// the user owns and that are not reparse points; those in use stay), then
+// creates a new folder `parent` + OwnFolderName(prefix) that only the user,
 // SYSTEM and the Administrators may enter, nothing inherited from `parent`;
 // returns its path with a trailing separator. Never one that existed before.
 std::string CreateOwnFolder(const std::string& parent, const std::string& prefix);
 // Removes the files directly in `folder` (with its trailing separator) and
 // the folder itself; true when it is gone. Reparse points and subfolders are left alone (never followed).
 bool RemoveOwnFolder(const std::string& folder);
-// Removes what earlier runs left in `parent`: folders named for `prefix`
-// that the user owns and that are not reparse points; those still in use stay.
-void RemoveLeftoverFolders(const std::string& parent, const std::string& prefix);
 
 // The owner window takes no input while this lives, as under a message box,
 // yet keeps answering the messages its thread delivers.

@@ -95,6 +95,23 @@ bool IsFolderOwnedBy(const std::string& folder, const TProcessUser& user) {
     return owner && ::EqualSid(owner, user.Sid());
 }
 
+// What earlier runs left in `parent`: folders named for `prefix` that the
+// user owns and that are not reparse points; those still in use stay.
+void RemoveLeftoverFolders(const std::string& parent, const std::string& prefix, const TProcessUser& user) {
+    WIN32_FIND_DATAW found;
+    TFindHandle search(::FindFirstFileExW(ToWide(parent + prefix + "*").c_str(), FindExInfoBasic, &found,
+                                          FindExSearchLimitToDirectories, nullptr, 0));
+    if (!search) return;
+    do {
+        const std::string name = ToUtf8(found.cFileName);
+        if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) !=
+                FILE_ATTRIBUTE_DIRECTORY ||
+            !IsOwnFolderName(name, prefix))
+            continue;
+        if (IsFolderOwnedBy(parent + name, user)) RemoveOwnFolder(parent + name + "\\");
+    } while (::FindNextFileW(search.Get(), &found));
+}
+
 }  // namespace
 
 std::string GetOwnModulePath() {
@@ -129,6 +146,7 @@ std::string GetTempDir() {
 
 std::string CreateOwnFolder(const std::string& parent, const std::string& prefix) {
     const TProcessUser user;
+    RemoveLeftoverFolders(parent, prefix, user);
     const TLocalMemory descriptor = OwnFolderSecurity(user);
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor.Get(), FALSE};
     // A name that exists already, whoever made it, is never taken over.
@@ -156,22 +174,6 @@ bool RemoveOwnFolder(const std::string& folder) {
     if (::RemoveDirectoryW(ToWide(folder.substr(0, folder.size() - 1)).c_str())) return true;
     const DWORD code = ::GetLastError();
     return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
-}
-
-void RemoveLeftoverFolders(const std::string& parent, const std::string& prefix) {
-    const TProcessUser user;
-    WIN32_FIND_DATAW found;
-    TFindHandle search(::FindFirstFileExW(ToWide(parent + prefix + "*").c_str(), FindExInfoBasic, &found,
-                                          FindExSearchLimitToDirectories, nullptr, 0));
-    if (!search) return;
-    do {
-        const std::string name = ToUtf8(found.cFileName);
-        if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) !=
-                FILE_ATTRIBUTE_DIRECTORY ||
-            !IsOwnFolderName(name, prefix))
-            continue;
-        if (IsFolderOwnedBy(parent + name, user)) RemoveOwnFolder(parent + name + "\\");
-    } while (::FindNextFileW(search.Get(), &found));
 }
 
 int ShowMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT style) {

@@ -38,7 +38,6 @@ const int NoticeCount = sizeof NoticeCodes / sizeof NoticeCodes[0];
 wchar_t g_path[MAX_PATH * 2];
 LONGLONG g_at[StepCount];
 LONGLONG g_noticeIn[NoticeCount], g_noticeOut[NoticeCount];
-LONGLONG g_inCallback;  // ticks spent in the program's callback before the answer
 
 LONGLONG Now() {
     LARGE_INTEGER t;
@@ -48,6 +47,17 @@ LONGLONG Now() {
 
 void Mark(Step s) {
     if (!g_at[s]) g_at[s] = Now();
+}
+
+// Notes `before`, makes the call, notes `after`; the call's last error stays.
+template <typename Call>
+auto Timed(Step before, Step after, Call call) {
+    Mark(before);
+    auto result = call();
+    const DWORD error = ::GetLastError();
+    Mark(after);
+    ::SetLastError(error);
+    return result;
 }
 
 // The import slot of `function` from `dll` in the program's own table.
@@ -87,6 +97,7 @@ F Redirect(const char* dll, const char* function, F recorder) {
 }
 
 void Write() {
+    const DWORD error = ::GetLastError();
     std::string line = "ok";
     char buf[64];
     for (int s = 0; s < StepCount; ++s) {
@@ -100,23 +111,20 @@ void Write() {
     }
     LARGE_INTEGER f;
     ::QueryPerformanceFrequency(&f);
-    std::snprintf(buf, sizeof buf, " in_callback=%lld freq=%lld\r\n", g_inCallback, f.QuadPart);
+    std::snprintf(buf, sizeof buf, " freq=%lld\r\n", f.QuadPart);
     line += buf;
     HANDLE file = ::CreateFileW(g_path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
-    DWORD written = 0;
-    ::WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-    ::CloseHandle(file);
+    if (file != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        ::WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+        ::CloseHandle(file);
+    }
+    ::SetLastError(error);
 }
 
 decltype(&::CreateMutexW) RealCreateMutexW;
 HANDLE WINAPI OnCreateMutexW(LPSECURITY_ATTRIBUTES attributes, BOOL owner, LPCWSTR name) {
-    Mark(Claim);
-    HANDLE h = RealCreateMutexW(attributes, owner, name);
-    const DWORD error = ::GetLastError();
-    Mark(Claimed);
-    ::SetLastError(error);
-    return h;
+    return Timed(Claim, Claimed, [&] { return RealCreateMutexW(attributes, owner, name); });
 }
 
 DLGPROC g_dialogProc;
@@ -153,36 +161,22 @@ uintptr_t __cdecl OnBeginThreadEx(void* security, unsigned stack, unsigned(__std
 
 decltype(&::LoadLibraryA) RealLoadLibraryA;
 HMODULE WINAPI OnLoadLibraryA(LPCSTR name) {
-    const bool client = name && ::lstrcmpiA(name, "wininet.dll") == 0;
-    if (client) Mark(ClientLoad);
-    HMODULE m = RealLoadLibraryA(name);
-    const DWORD error = ::GetLastError();
-    if (client) Mark(ClientLoaded);
-    ::SetLastError(error);
-    return m;
+    if (!name || ::lstrcmpiA(name, "wininet.dll") != 0) return RealLoadLibraryA(name);
+    return Timed(ClientLoad, ClientLoaded, [&] { return RealLoadLibraryA(name); });
 }
 
 decltype(&::InternetOpenA) RealInternetOpenA;
 HINTERNET WINAPI OnInternetOpenA(LPCSTR agent, DWORD access, LPCSTR proxy, LPCSTR bypass, DWORD flags) {
-    Mark(Session);
-    HINTERNET h = RealInternetOpenA(agent, access, proxy, bypass, flags);
-    const DWORD error = ::GetLastError();
-    Mark(Opened);
-    ::SetLastError(error);
-    return h;
+    return Timed(Session, Opened, [&] { return RealInternetOpenA(agent, access, proxy, bypass, flags); });
 }
 
 INTERNET_STATUS_CALLBACK g_callback;
 void CALLBACK OnNotice(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
     int i = 0;
     while (i < NoticeCount && NoticeCodes[i] != status) ++i;
-    const bool early = !g_at[Answer];
-    const LONGLONG in = Now();
-    if (i < NoticeCount && !g_noticeIn[i]) g_noticeIn[i] = in;
+    if (i < NoticeCount && !g_noticeIn[i]) g_noticeIn[i] = Now();
     g_callback(handle, context, status, info, length);
-    const LONGLONG out = Now();
-    if (i < NoticeCount && !g_noticeOut[i]) g_noticeOut[i] = out;
-    if (early) g_inCallback += out - in;
+    if (i < NoticeCount && !g_noticeOut[i]) g_noticeOut[i] = Now();
 }
 
 decltype(&::InternetSetStatusCallback) RealInternetSetStatusCallback;
@@ -194,13 +188,10 @@ INTERNET_STATUS_CALLBACK WINAPI OnInternetSetStatusCallback(HINTERNET handle, IN
 decltype(&::InternetOpenUrlA) RealInternetOpenUrlA;
 HINTERNET WINAPI OnInternetOpenUrlA(HINTERNET session, LPCSTR url, LPCSTR headers, DWORD length, DWORD flags,
                                     DWORD_PTR context) {
-    Mark(Request);
-    HINTERNET h = RealInternetOpenUrlA(session, url, headers, length, flags, context);
-    const DWORD error = ::GetLastError();
     const bool first = !g_at[Answer];
-    Mark(Answer);
+    HINTERNET h =
+        Timed(Request, Answer, [&] { return RealInternetOpenUrlA(session, url, headers, length, flags, context); });
     if (first) Write();
-    ::SetLastError(error);
     return h;
 }
 
