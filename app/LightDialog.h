@@ -11,8 +11,10 @@
 
 #include "ProgTracker.h"
 #include "TaskbarProgress_win.h"
+#include "Handles_win.h"
 #include "Thread.h"
 #include "TovDownload.h"
+#include "TovUtil.h"
 
 // Posted by the worker when its job has ended, whatever the outcome.
 const UINT WM_DOWNLOAD_DONE = WM_USER + 101;
@@ -30,6 +32,45 @@ enum : int {
 // The HTTPS host of this build (host or host:port).
 extern const char* const DownloadHost;
 
+// Where a run is and how its download ended, with the rules that tie them.
+// Changed and read on the user-interface thread only.
+class TRunPhase {
+public:
+    // Confirming: "Cancel Download?" is open. Finishing: the completion has
+    // begun; it runs once, and nothing goes back from it.
+    enum class TStage { Downloading, Confirming, Finishing };
+    // Why the dialog stopped the download, if it did: the first reason stays.
+    enum class TStop { None, Cancelled, TimedOut };
+    // Inside: the worker is still in its job. Returned: its end has arrived.
+    // GivenUp: the dialog goes on without it, which only a stop allows (a
+    // completion never reads the outcome of a worker still running); it may
+    // still come back later.
+    enum class TWorker { Inside, Returned, GivenUp };
+
+    TStage Stage() const { return stage_; }
+    TStop Stop() const { return stop_; }
+    TWorker Worker() const { return worker_; }
+
+    // The question opens and closes only while downloading.
+    bool BeginConfirming();
+    void EndConfirming();
+    void Stopped(TStop why);
+    void WorkerReturned() { worker_ = TWorker::Returned; }
+    // False when the worker has come back already.
+    bool GiveUpOnWorker();
+    // The silence clock matters only while the worker is inside, unstopped.
+    bool Watching() const { return worker_ == TWorker::Inside && stop_ == TStop::None; }
+    // True once: no question open, and the worker back or given up.
+    bool BeginFinishing();
+    // A click on the check box counts until the completion has begun.
+    bool TakesChoices() const { return stage_ != TStage::Finishing; }
+
+private:
+    TStage stage_ = TStage::Downloading;
+    TStop stop_ = TStop::None;
+    TWorker worker_ = TWorker::Inside;
+};
+
 class TDownloadThread;
 
 class TDownloadDialog {
@@ -39,38 +80,57 @@ public:
     TDownloadDialog(const TDownloadDialog&) = delete;
     TDownloadDialog& operator=(const TDownloadDialog&) = delete;
 
+    // The dialog's handlers (DialogProc, on the user-interface thread).
     void InitDialog(HWND window);
-    void SetItemText(int id, const char* text);
-    std::string ItemText(int id) const;
-    void DownloadProgress(int64_t received, int64_t total);
-    void DownloadStatus(const char* text);
     void CloseRequested();
-    void AbortDownload();
+    void SaveCopyClicked();
+    void StatusArrived(const std::string& text);
     void ThreadDone();
     void TimerElapsed(UINT_PTR timer);
+    void Failed(HWND window, const std::string& text);
+    void Destroyed(HWND window);
+    INT_PTR OtherMessage(UINT message) { return Taskbar.ButtonCreated(message); }
+
+    // What the main block reads once the dialog has ended.
+    const std::string& GetYear() const { return Year; }
+    // The worker (or a close of its session) still uses the controller: the
+    // process must end without releasing it.
+    bool StillInUse() const;
+    // The install's folder, when what the install left running still holds it.
+    const std::string* FolderToRemoveLater() const { return RemoveLater ? &TempFolder : nullptr; }
+
+private:
+    // The silence clock's tick, and the wait for a worker after a cancel.
+    enum : UINT_PTR { SilenceTimer = 1, GiveUpTimer = 2 };
+
+    void SetItemText(int id, const char* text);
+    std::string ItemText(int id) const;
+    void AbortDownload();
     void CheckSilence();
     void GiveUpOnWorker();
-    void Finish();
-    bool SaveInstallerAs();
+
+    // On the worker's thread: the job, and the engine's notices it calls.
     void DownloadJob();
+    void DownloadProgress(int64_t received, int64_t total);
+    void DownloadStatus(const char* text);
+
+    // The completion (Completion_win.cpp), on the user-interface thread.
+    void Finish();
+    void RaiseIfFailed();
+    void CheckSigner(TKernelHandle& held);
+    bool ChooseToRun();
+    bool SaveInstallerAs();
+    bool RunInstaller(TKernelHandle& held);
+    void RemoveFolder(bool installed);
 
     HWND Wnd = nullptr;
     HWND ProgressBar = nullptr;
+    TRunPhase Phase;
     bool SaveCopy = false;
     std::string Caption;
     std::string Year;
     std::string Serial;
     std::string Url;
-    bool Confirming = false;
-    bool ThreadFinished = false;
-    // Set on the user-interface thread only. Cancelled: Yes to "Cancel
-    // Download?". TimedOut: the server was silent too long. WorkerGivenUp:
-    // the dialog ends without waiting for a worker still blocked in the
-    // client. Finishing: the completion has begun, and runs once.
-    bool Cancelled = false;
-    bool TimedOut = false;
-    bool WorkerGivenUp = false;
-    bool Finishing = false;
     bool WaitingShown = false;
     std::string StatusBeforeWaiting;
     TDownloadThread* Thread = nullptr;
@@ -82,7 +142,7 @@ public:
     std::string TempFolder;
     std::string TempFile;
     std::string FileName;
-    // The install worked but its file is still in use: removed after the
+    // The folder could not go yet (its file still held): removed after the
     // dialog has ended.
     bool RemoveLater = false;
     std::unique_ptr<TProgressTracker> Tracker;
@@ -115,3 +175,25 @@ std::string LoadStringResource(int id);
 // through the dialog manager; the main block raises it again once the dialog
 // has ended.
 extern std::exception_ptr EscapedDialogError;
+
+// For the completion's file: the boxes the dialog shows, and a long step run
+// while the dialog keeps answering.
+void ShowError(HWND owner, const std::string& text);
+int Ask(HWND owner, unsigned questionId);
+template <typename Step>
+void RunAnswering(HWND dialog, Step&& step);
+
+// Runs one long step of the completion on a thread of its own, so that the
+// dialog's thread keeps answering meanwhile (a copy to a slow network folder,
+// say); the dialog takes no input until it is done. What the step raises is
+// raised here.
+template <typename Step>
+void RunAnswering(HWND dialog, Step&& step) {
+    const TDisabledWindow busy(dialog);
+    TDownloadThread::TJob job;
+    job.Code = [](void* data) { (*static_cast<Step*>(data))(); };
+    job.Data = &step;
+    TDownloadThread thread(job);
+    thread.WaitForEnd();
+    if (std::exception_ptr error = thread.CapturedError()) std::rethrow_exception(error);
+}

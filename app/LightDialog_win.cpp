@@ -1,15 +1,10 @@
 #include "LightDialog.h"
 
 #include <commctrl.h>
-#include <commdlg.h>
 #include <shellapi.h>
-
-#include <cwchar>
-
 
 #include "Exceptions.h"
 #include "FileStream.h"
-#include "InstallerTrust.h"
 #include "Format.h"
 #include "SingleInstance_win.h"
 #include "SystemError.h"
@@ -28,43 +23,11 @@ const UINT ErrorStyle = MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND; 
 
 // The silence clock ticks where the dialog lives, so that no call blocked in
 // the client can stop it; the worker only records that something arrived.
-const UINT_PTR SilenceTimer = 1;
 const UINT SilenceTickMs = 250;
 const uint32_t WaitingAfterMs = 5000;
 // After Yes to "Cancel Download?": how long the worker has to come back from
 // the closed session before the dialog ends without it.
-const UINT_PTR GiveUpTimer = 2;
 const UINT GiveUpAfterMs = 1000;
-
-void ShowError(HWND owner, const std::string& text) {
-    ShowMessageBox(owner, text, LoadText(IDS_BOX_CAPTION), ErrorStyle);
-}
-
-int Ask(HWND owner, unsigned questionId) {
-    return ShowMessageBox(owner, LoadText(questionId), LoadText(IDS_BOX_CAPTION), QuestionStyle);
-}
-
-HANDLE CreateInstallerFile(const std::string& path) {
-    HANDLE file = ::CreateFileW(ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) RaiseCannotCreate(path, ::GetLastError());
-    return file;
-}
-
-// Runs one long step of the completion on a thread of its own, so that the
-// dialog's thread keeps answering meanwhile (a copy to a slow network folder,
-// say); the dialog takes no input until it is done. What the step raises is
-// raised here.
-template <typename Step>
-void RunAnswering(HWND dialog, Step&& step) {
-    const TDisabledWindow busy(dialog);
-    TDownloadThread::TJob job;
-    job.Code = [](void* data) { (*static_cast<Step*>(data))(); };
-    job.Data = &step;
-    TDownloadThread thread(job);
-    thread.WaitForEnd();
-    if (std::exception_ptr error = thread.CapturedError()) std::rethrow_exception(error);
-}
 
 // The user's decimal separator, read once at start-up. The tracker takes one
 // byte of UTF-8; any other separator (the Arabic one, say) falls back to the
@@ -76,27 +39,51 @@ char LocaleDecimalSeparator() {
     return '.';
 }
 
-// What ends a download: "Download Failed: " and the reason.
-[[noreturn]] void RaiseFailure(std::exception_ptr error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const Exception& e) {
-        throw Exception(Format(LoadText(IDS_FAILED_WITH), {e.Message()}));
-    } catch (...) {
-        throw Exception(LoadText(IDS_FAILED));
-    }
-}
-
-// The failure the client raises when it times out itself.
-std::exception_ptr TimeoutError() {
-    try {
-        RaiseInternetError(ERROR_INTERNET_TIMEOUT);
-    } catch (...) {
-        return std::current_exception();
-    }
+HANDLE CreateInstallerFile(const std::string& path) {
+    HANDLE file = ::CreateFileW(ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) RaiseCannotCreate(path, ::GetLastError());
+    return file;
 }
 
 }  // namespace
+
+void ShowError(HWND owner, const std::string& text) {
+    ShowMessageBox(owner, text, LoadText(IDS_BOX_CAPTION), ErrorStyle);
+}
+
+int Ask(HWND owner, unsigned questionId) {
+    return ShowMessageBox(owner, LoadText(questionId), LoadText(IDS_BOX_CAPTION), QuestionStyle);
+}
+
+// --- The run's phase -----------------------------------------------------------
+
+bool TRunPhase::BeginConfirming() {
+    if (stage_ != TStage::Downloading) return false;
+    stage_ = TStage::Confirming;
+    return true;
+}
+
+void TRunPhase::EndConfirming() {
+    if (stage_ == TStage::Confirming) stage_ = TStage::Downloading;
+}
+
+void TRunPhase::Stopped(TStop why) {
+    if (stop_ == TStop::None) stop_ = why;
+}
+
+bool TRunPhase::GiveUpOnWorker() {
+    if (stop_ == TStop::None) throw EAssertionFailed("Gave up on a worker that was not stopped");
+    if (worker_ != TWorker::Inside) return false;
+    worker_ = TWorker::GivenUp;
+    return true;
+}
+
+bool TRunPhase::BeginFinishing() {
+    if (stage_ != TStage::Downloading || worker_ == TWorker::Inside) return false;
+    stage_ = TStage::Finishing;
+    return true;
+}
 
 // --- Construction ------------------------------------------------------------
 
@@ -176,6 +163,7 @@ std::string TDownloadDialog::ItemText(int id) const {
     return ToUtf8(text, n > 0 ? static_cast<size_t>(n) : 0);
 }
 
+// On the worker's thread.
 void TDownloadDialog::DownloadProgress(int64_t received, int64_t total) {
     if (received == 0) return;
     Tracker->Update(received, total);
@@ -185,6 +173,7 @@ void TDownloadDialog::DownloadProgress(int64_t received, int64_t total) {
         ::PostMessageW(ProgressBar, PBM_SETPOS, static_cast<WPARAM>(Tracker->Percent), 0);
 }
 
+// On the worker's thread (the client calls it there).
 void TDownloadDialog::DownloadStatus(const char* text) {
     // Posted, not sent: the worker goes on connecting while the dialog is
     // still busy showing itself. Posted messages keep their order, so the
@@ -193,44 +182,50 @@ void TDownloadDialog::DownloadStatus(const char* text) {
     if (!::PostMessageW(Wnd, WM_DOWNLOAD_STATUS, 0, reinterpret_cast<LPARAM>(copy))) delete copy;
 }
 
+void TDownloadDialog::StatusArrived(const std::string& text) { SetItemText(IDC_STATUS, text.c_str()); }
+
+void TDownloadDialog::SaveCopyClicked() {
+    // Read once the completion has begun: a late click changes nothing.
+    if (Phase.TakesChoices()) SaveCopy = !SaveCopy;
+}
+
 void TDownloadDialog::CloseRequested() {
     // Once the completion has begun there is no download left to cancel.
-    if (Finishing) return;
-    Confirming = true;
+    if (!Phase.BeginConfirming()) return;
     Taskbar.Paused(true);
     int answer = Ask(Wnd, IDS_ASK_CANCEL);
     Taskbar.Paused(false);
-    Confirming = false;
+    Phase.EndConfirming();
     if (answer == IDYES) AbortDownload();
     Finish();
 }
 
 void TDownloadDialog::AbortDownload() {
-    Cancelled = true;
+    Phase.Stopped(TRunPhase::TStop::Cancelled);
     SetItemText(IDC_STATUS, LoadText(IDS_ABORTING).c_str());
     Downloader->Abort();
     // Closing the session ends a blocked call on Windows, but not on every
     // client: the program ends either way.
-    if (!ThreadFinished) ::SetTimer(Wnd, GiveUpTimer, GiveUpAfterMs, nullptr);
+    if (Phase.Worker() == TRunPhase::TWorker::Inside) ::SetTimer(Wnd, GiveUpTimer, GiveUpAfterMs, nullptr);
 }
 
 void TDownloadDialog::ThreadDone() {
-    ThreadFinished = true;
+    Phase.WorkerReturned();
     Finish();
 }
 
 void TDownloadDialog::TimerElapsed(UINT_PTR timer) {
     if (timer == SilenceTimer) CheckSilence();
-    if (timer == GiveUpTimer && !WorkerGivenUp) GiveUpOnWorker();
+    if (timer == GiveUpTimer) GiveUpOnWorker();
 }
 
 void TDownloadDialog::CheckSilence() {
-    if (ThreadFinished || Cancelled || TimedOut) return;
+    if (!Phase.Watching()) return;
     const uint32_t silent = Downloader->SilentFor();
     if (silent >= SilenceTimeoutMs) {
         // Failed as the client fails a time-out; a question on screen is
         // answered first, as when the download ends meanwhile.
-        TimedOut = true;
+        Phase.Stopped(TRunPhase::TStop::TimedOut);
         GiveUpOnWorker();
     } else if (silent >= WaitingAfterMs && !WaitingShown) {
         WaitingShown = true;
@@ -244,10 +239,21 @@ void TDownloadDialog::CheckSilence() {
 }
 
 void TDownloadDialog::GiveUpOnWorker() {
-    WorkerGivenUp = true;
+    if (!Phase.GiveUpOnWorker()) return;
     Downloader->Abort();
     Finish();
 }
+
+void TDownloadDialog::Failed(HWND window, const std::string& text) {
+    Taskbar.Failed();
+    ShowError(window, text);
+    if (Ask(window, IDS_ASK_BROWSER) == IDYES)
+        ::ShellExecuteW(window, L"open", ToWide(Url).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+void TDownloadDialog::Destroyed(HWND window) { RemoveInstanceMark(window, Year); }
+
+bool TDownloadDialog::StillInUse() const { return Thread && Phase.Worker() != TRunPhase::TWorker::Returned; }
 
 INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     INT_PTR result = TRUE;
@@ -261,13 +267,11 @@ INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             break;
         case WM_COMMAND:
             if (wParam == IDCANCEL) DownloadDialog->CloseRequested();
-            // Read once the completion has begun: a late click changes nothing.
-            if (wParam == IDC_SAVECOPY && !DownloadDialog->Finishing)
-                DownloadDialog->SaveCopy = !DownloadDialog->SaveCopy;
+            if (wParam == IDC_SAVECOPY) DownloadDialog->SaveCopyClicked();
             break;
         case WM_DOWNLOAD_STATUS: {
             const std::unique_ptr<std::string> text(reinterpret_cast<std::string*>(lParam));
-            DownloadDialog->SetItemText(IDC_STATUS, text->c_str());
+            DownloadDialog->StatusArrived(*text);
             break;
         }
         case WM_DOWNLOAD_DONE:
@@ -277,17 +281,14 @@ INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             DownloadDialog->TimerElapsed(wParam);
             break;
         case WM_DESTROY:
-            RemoveInstanceMark(window, DownloadDialog->Year);
+            DownloadDialog->Destroyed(window);
             result = FALSE;
             break;
         default:
-            result = DownloadDialog->Taskbar.ButtonCreated(message);
+            result = DownloadDialog->OtherMessage(message);
         }
     } catch (const Exception& e) {
-        DownloadDialog->Taskbar.Failed();
-        ShowError(window, e.Message());
-        if (Ask(window, IDS_ASK_BROWSER) == IDYES)
-            ::ShellExecuteW(window, L"open", ToWide(DownloadDialog->Url).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+        DownloadDialog->Failed(window, e.Message());
         ::EndDialog(window, 0);
         result = TRUE;
     } catch (...) {
@@ -304,6 +305,7 @@ TDownloadThread::TDownloadThread(TJob job) : Job(job) { Start(); }
 
 void TDownloadThread::Execute() { Job.Code(Job.Data); }
 
+// On the worker's thread.
 void TDownloadDialog::DownloadJob() {
     // Declared first, so it runs last: the file is closed before the message
     // goes out, and the message goes out on every path.
@@ -320,106 +322,8 @@ void TDownloadDialog::DownloadJob() {
     TFileStream stream(CreateInstallerFile(TempFile));
     Downloader->Download(Url, stream);
     if (stream.Size() == 0) throw Exception(LoadText(IDS_NOT_ON_SERVER));
+    // Kept on purpose: the full bar and the last detail line stay on screen a
+    // moment before a box or the installer covers them. Timed by the tests
+    // and the benchmark, which count it apart.
     ::Sleep(500);
-}
-
-// --- Completion --------------------------------------------------------------
-
-bool TDownloadDialog::SaveInstallerAs() {
-    wchar_t file[MAX_PATH + 1] = {};
-    std::wcsncpy(file, ToWide(FileName).c_str(), MAX_PATH);
-    const TWideText title = ToWide(LoadText(IDS_SAVE_TITLE));
-
-    OPENFILENAMEW ofn = {};
-    static_assert(sizeof ofn == 88, "the record with its trailing reserved fields");
-    ofn.lStructSize = sizeof ofn;
-    ofn.hwndOwner = Wnd;
-    ofn.lpstrFile = file;
-    ofn.nMaxFile = MAX_PATH + 1;
-    ofn.lpstrTitle = title.c_str();
-    ofn.Flags = OFN_OVERWRITEPROMPT | OFN_NOCHANGEDIR;
-    ofn.lpstrDefExt = L"exe";
-
-    while (!::GetSaveFileNameW(&ofn)) {
-        if (Ask(Wnd, IDS_ASK_NOT_SAVING) == IDYES) return false;
-    }
-    RunAnswering(Wnd, [&] {
-        if (!::CopyFileW(ToWide(TempFile).c_str(), file, FALSE)) RaiseLastSystemError();
-    });
-    return true;
-}
-
-void TDownloadDialog::Finish() {
-    if (Confirming || Finishing || !(ThreadFinished || WorkerGivenUp)) return;
-    Finishing = true;
-    // The one place the timers stop; until then the flags above keep a late
-    // tick from acting twice.
-    ::KillTimer(Wnd, SilenceTimer);
-    ::KillTimer(Wnd, GiveUpTimer);
-
-    // However this ends, a worker that came back is released last, and
-    // Thread never names a half-destroyed object. One still inside the
-    // client keeps the controller: the main block ends the process without
-    // releasing either.
-    struct ReleaseWorker {
-        TDownloadDialog* self;
-        ~ReleaseWorker() {
-            if (!self->ThreadFinished) return;
-            TDownloadThread* worker = self->Thread;
-            self->Thread = nullptr;
-            delete worker;
-        }
-    } releaseWorker{this};
-
-    if (ThreadFinished) Thread->WaitForEnd();
-    if (Cancelled) {
-        ::EndDialog(Wnd, 0);
-        return;
-    }
-    if (TimedOut) RaiseFailure(TimeoutError());
-    if (std::exception_ptr captured = Thread->CapturedError()) RaiseFailure(captured);
-
-    // Checked before anything is offered or run, and held open from the check
-    // until the installer has started, so the file checked is the file run.
-    TKernelHandle held;
-    if (*ExpectedSigner) {
-        held = HoldInstaller(TempFile);
-        bool trusted = false;
-        RunAnswering(Wnd, [&] { trusted = InstallerSignedBy(held.Get(), TempFile, ExpectedSigner); });
-        if (!trusted) {
-            held.Reset();
-            RemoveOwnFolder(TempFolder);
-            throw Exception(Format(LoadText(IDS_NOT_SIGNED), {ExpectedSigner}));
-        }
-    }
-
-    Taskbar.Completed();
-    bool run = true;
-    if (SaveCopy && SaveInstallerAs()) {
-        int answer = Ask(Wnd, IDS_ASK_CONTINUE);
-        if (answer == 0) RaiseLastSystemError();
-        if (answer == IDNO) run = false;
-    }
-    bool installed = false;
-    if (run) {
-        // A later start leaves the screen to the installer meanwhile.
-        struct InstallingMark {
-            TDownloadDialog* self;
-            ~InstallingMark() { MarkInstanceWindow(self->Wnd, self->Year, false); }
-        } installing{this};
-        MarkInstanceWindow(Wnd, Year, true);
-        installed = RunAndWait(Wnd, TempFile, &held);
-    }
-    held.Reset();
-    if (!::DeleteFileW(ToWide(TempFile).c_str())) {
-        const DWORD code = ::GetLastError();
-        // What a good install left running (a copy it started, a scanner)
-        // still holds the file: the program removes it once it is free.
-        if (installed && (code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION))
-            RemoveLater = true;
-        else if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND)
-            RaiseSystemError(code);
-    }
-    if (!RemoveLater) RemoveOwnFolder(TempFolder);
-    ::EndDialog(Wnd, 0);
 }

@@ -23,8 +23,8 @@ void MainBlock() {
     // Released whether the dialog ended normally or by an error.
     std::unique_ptr<TDownloadDialog> controller(DownloadDialog);
     // A second start for the same year shows the first one's window instead.
-    if (!ClaimInstance(controller->Year)) {
-        ShowRunningInstance(controller->Year);
+    if (!ClaimInstance(controller->GetYear())) {
+        ShowRunningInstance(controller->GetYear());
         return;
     }
     // A language read right to left mirrors every window the program opens:
@@ -38,16 +38,16 @@ void MainBlock() {
     // the DLLs' shutdown, which could wait on the call the worker is stopped
     // in and so keep the year's claim for ever; the partial file it writes
     // is kept either way.
-    const bool workerInside = controller->Thread && !controller->ThreadFinished;
+    const bool workerInside = controller->StillInUse();
     if (workerInside) controller.release();
     if (EscapedDialogError) std::rethrow_exception(EscapedDialogError);
     if (workerInside) {
         ::TerminateProcess(::GetCurrentProcess(), 0);
         return;
     }
-    if (controller->RemoveLater) {
+    if (const std::string* folder = controller->FolderToRemoveLater()) {
         // A new start may download anew meanwhile.
         ReleaseInstance();
-        RemoveOwnFolderWhenFree(controller->TempFolder, RemoveInUseForMs);
+        RemoveOwnFolderWhenFree(*folder, RemoveInUseForMs);
     }
 }

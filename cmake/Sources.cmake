@@ -23,7 +23,7 @@ set(QD_WIN32_rtl rtl/FileStream_win.cpp rtl/Thread_win.cpp rtl/SystemError_win.c
                  rtl/WideText_win.cpp rtl/MessageWait_win.cpp)
 set(QD_WIN32_net net/iTovInetUtils_win.cpp net/TovDownload_win.cpp net/MatchesAnyText_win.cpp)
 set(QD_WIN32_progress)
-set(QD_WIN32_app app/TovUtil_win.cpp app/LightDialog_win.cpp app/InstallerTrust_win.cpp
+set(QD_WIN32_app app/TovUtil_win.cpp app/LightDialog_win.cpp app/Completion_win.cpp app/InstallerTrust_win.cpp
                  app/DllSearch_win.cpp app/MainBlock_win.cpp
                  app/SingleInstance_win.cpp app/TaskbarProgress_win.cpp)
 
