@@ -113,10 +113,11 @@ DWORD CALLBACK CloseInBackground(void* session) {
 
 void TTovDownload::Abort() {
     Aborted = true;
-    // Closed on a pool thread, never on the caller's: a close may wait for a
-    // notice in progress, and the notice may be waiting for the caller (the
-    // dialog's thread takes every status text). Should the pool refuse, the
-    // download's own end closes it.
+    // Closed on a pool thread, never on the caller's: a close may wait for
+    // the worker's call in progress, and the worker may be waiting for the
+    // caller (the dialog's thread takes the detail line, which is sent; the
+    // status texts are posted and wait for no one). Should the pool refuse,
+    // the download's own end closes it.
     if (HINTERNET session = Session.exchange(nullptr))
         if (!::QueueUserWorkItem(CloseInBackground, session, WT_EXECUTEDEFAULT)) Session.store(session);
 }
