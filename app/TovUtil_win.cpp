@@ -1,6 +1,6 @@
 #include <windows.h>
 #include <aclapi.h>
-#include <ntsecapi.h>
+#include <bcrypt.h>
 #include <sddl.h>
 #include <shellapi.h>
 
@@ -152,7 +152,10 @@ std::string CreateOwnFolder(const std::string& parent, const std::string& prefix
     // A name that exists already, whoever made it, is never taken over.
     for (int tries = 1;; ++tries) {
         unsigned char random[OwnFolderRandomBytes];
-        if (!::RtlGenRandom(random, sizeof random)) RaiseLastSystemError();
+        // The system's preferred generator: no algorithm handle to open.
+        // It fails only when misused, which no error code tells better.
+        if (!BCRYPT_SUCCESS(::BCryptGenRandom(nullptr, random, sizeof random, BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
+            RaiseSystemError(ERROR_GEN_FAILURE);
         const std::string folder = parent + OwnFolderName(prefix, random);
         if (::CreateDirectoryW(ToWide(folder).c_str(), &attributes)) return folder + "\\";
         const DWORD code = ::GetLastError();

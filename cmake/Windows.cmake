@@ -32,7 +32,11 @@ endif()
 # download; loaded on first use, it costs only the runs that save a copy.
 # ole32 likewise: only the taskbar's progress needs it, once the shell has
 # made the button.
-set(QD_DELAY_LOADED version wininet wintrust crypt32 comdlg32 ole32)
+# bcrypt gives the random name of the run's folder. ADVAPI32's RtlGenRandom
+# would do too, but on Windows that export forwards to cryptbase.dll, which is
+# not a known DLL and is resolved before the entry runs: a copy beside the
+# program would be loaded first.
+set(QD_DELAY_LOADED version wininet wintrust crypt32 comdlg32 ole32 bcrypt)
 set(QD_DELAY_LIBS)
 foreach(dll ${QD_DELAY_LOADED})
   set(lib ${CMAKE_BINARY_DIR}/delayload/lib${dll}_delay.a)

@@ -56,6 +56,17 @@ KNOWN_DLLS = {
     "user32.dll", "wldap32.dll", "ws2_32.dll", "ntdll.dll", "kernelbase.dll",
 }
 
+# The DLLs the program imports the ordinary way, all known DLLs: one more is
+# a decision to make here, not a side effect of a new call.
+STATIC_IMPORTS = {"advapi32.dll", "kernel32.dll", "msvcrt.dll", "shell32.dll", "user32.dll"}
+
+# Exports that Windows forwards from a known DLL to one that is not: the
+# loader resolves the forward before the entry runs, beside the program first
+# (Wine implements them in place, so only this table catches them).
+FORWARDED_OUTSIDE = {
+    "advapi32.dll": {"SystemFunction036", "SystemFunction040", "SystemFunction041"},  # cryptbase.dll
+}
+
 # Loaded on first use, after the entry has restricted the search.
 DELAY_LOADED = wincase.config().delay_loaded
 
@@ -68,6 +79,33 @@ def import_table(path):
                        timeout=60, check=True)
     names = [line.split("DLL Name:")[1].strip() for line in r.stdout.splitlines() if "DLL Name:" in line]
     return r.stdout, names
+
+
+def imported_names(text):
+    """From objdump -p: {dll (lower case): names imported from it}."""
+    names, dll = {}, None
+    for line in import_section(text).splitlines():
+        if "DLL Name:" in line:
+            dll = line.split("DLL Name:")[1].strip().lower()
+            names[dll] = set()
+        elif dll and re.match(r"^\s+[0-9a-f]+\s+\d+\s+\S+$", line):
+            names[dll].add(line.split()[-1])
+    return names
+
+
+def wine_forwards(dll):
+    """{export: target} of the forwarded exports of Wine's own copy of `dll`."""
+    arch = "x86_64-windows" if "x86_64" in os.path.basename(wincase.config().objdump) else "i386-windows"
+    for root in ("/usr/lib/x86_64-linux-gnu/wine", "/usr/lib/i386-linux-gnu/wine", "/usr/lib/wine"):
+        path = os.path.join(root, arch, dll)
+        if os.path.exists(path):
+            out = subprocess.run([wincase.config().objdump, "-p", path], capture_output=True, text=True,
+                                 timeout=60, check=True).stdout
+            # The address table gives each forward by index; the name table the names.
+            targets = dict(re.findall(r"\[\s*(\d+)\] \+base\[\s*\d+\] [0-9a-f]+ Forwarder RVA -- (\S+)", out))
+            names = re.findall(r"^\s*\[\s*(\d+)\] (\w+)$", out, re.M)
+            return {name: targets[i] for i, name in names if i in targets}
+    return {}
 
 
 def import_section(text):
@@ -183,6 +221,13 @@ class DllPlanting(wincase.Case):
         # Every DLL imported the ordinary way is a known DLL; the others are
         # delay-loaded.
         self.assertEqual([n for n in imports if n.lower() not in KNOWN_DLLS], [], imports)
+        self.assertEqual({n.lower() for n in imports}, STATIC_IMPORTS)
+        for dll, names in imported_names(text).items():
+            self.assertEqual(names & FORWARDED_OUTSIDE.get(dll, set()), set(), "forwarded out of %s" % dll)
+            forwards = wine_forwards(dll)
+            for name in sorted(names & set(forwards)):
+                target = forwards[name].split(".")[0].lower() + ".dll"
+                self.assertIn(target, KNOWN_DLLS, "%s!%s forwards to %s" % (dll, name, forwards[name]))
         self.assertEqual(sorted(delay), sorted(DELAY_LOADED))
         _, unhardened_imports = import_table(wincase.exe("qd_unhardened"))
         print("imports of qd_unhardened: %s" % ", ".join(unhardened_imports))
