@@ -10,6 +10,7 @@
 #include "Exceptions.h"
 #include "Format.h"
 #include "InstallerTrust.h"
+#include "MessageWait_win.h"
 #include "SingleInstance_win.h"
 #include "SystemError.h"
 #include "Texts.h"
@@ -73,10 +74,10 @@ void TDownloadDialog::Finish() {
     TKernelHandle held;
     CheckSigner(held);
     Taskbar.Completed();
-    bool installed = false;
-    if (ChooseToRun()) installed = RunInstaller(held);
+    // Whatever the installer's exit code, its box has told it already.
+    if (ChooseToRun()) RunInstaller(held);
     held.Reset();
-    RemoveFolder(installed);
+    RemoveFolder();
     ::EndDialog(Wnd, 0);
 }
 
@@ -93,7 +94,7 @@ void TDownloadDialog::CheckSigner(TKernelHandle& held) {
     RunAnswering(Wnd, [&] { trusted = InstallerSignedBy(held.Get(), TempFile, ExpectedSigner); });
     if (trusted) return;
     held.Reset();
-    RemoveOwnFolder(TempFolder);
+    RemoveFolder();
     throw Exception(Format(LoadText(IDS_NOT_SIGNED), {ExpectedSigner}));
 }
 
@@ -137,18 +138,34 @@ bool TDownloadDialog::RunInstaller(TKernelHandle& held) {
         ~InstallingMark() { MarkInstanceWindow(self->Wnd, self->Year, false); }
     } installing{this};
     MarkInstanceWindow(Wnd, Year, true);
-    return RunAndWait(Wnd, TempFile, &held);
+    TKernelHandle process(StartInstallerAnswering());
+    held.Reset();
+    return WaitForInstaller(Wnd, process.Get());
 }
 
-void TDownloadDialog::RemoveFolder(bool installed) {
-    if (!::DeleteFileW(ToWide(TempFile).c_str())) {
-        const DWORD code = ::GetLastError();
-        // What a good install left running (a copy it started, a scanner)
-        // still holds the file: the program removes it once it is free.
-        if (installed && (code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION))
-            RemoveLater = true;
-        else if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND)
+// The start runs off this thread: the elevation prompt keeps it until the
+// user answers, and the dialog answers meanwhile.
+HANDLE TDownloadDialog::StartInstallerAnswering() {
+    for (;;) {
+        HANDLE process = nullptr;
+        DWORD code = 0;
+        RunAnswering(Wnd, [&] { code = StartInstaller(Wnd, TempFile, &process); });
+        if (code == 0) return process;
+        switch (OnStartFailure(code, ::GetTickCount() - DownloadEnded)) {
+        case TStartFailure::TryAgain:
+            WaitAnswering(nullptr, StartRetryEveryMs);
+            break;
+        case TStartFailure::AskAgain:
+            if (Ask(Wnd, IDS_ASK_ELEVATE_AGAIN) == IDYES) break;
             RaiseSystemError(code);
+        case TStartFailure::Tell:
+            RaiseSystemError(code);
+        }
     }
-    if (!RemoveLater) RemoveOwnFolder(TempFolder);
+}
+
+// Kept for later when something still holds it (what the installer left
+// running, a scanner), whether or not the install worked.
+void TDownloadDialog::RemoveFolder() {
+    if (!RemoveOwnFolder(TempFolder, FileName)) RemoveLater = true;
 }

@@ -96,8 +96,10 @@ public:
     // The worker (or a close of its session) still uses the controller: the
     // process must end without releasing it.
     bool StillInUse() const;
-    // The install's folder, when what the install left running still holds it.
+    // The run's folder, when something still held it as the dialog ended;
+    // and the installer's name in it.
     const std::string* FolderToRemoveLater() const { return RemoveLater ? &TempFolder : nullptr; }
+    const std::string& InstallerName() const { return FileName; }
 
 private:
     // The silence clock's tick, and the wait for a worker after a cancel.
@@ -121,7 +123,8 @@ private:
     bool ChooseToRun();
     bool SaveInstallerAs();
     bool RunInstaller(TKernelHandle& held);
-    void RemoveFolder(bool installed);
+    HANDLE StartInstallerAnswering();
+    void RemoveFolder();
 
     HWND Wnd = nullptr;
     HWND ProgressBar = nullptr;
@@ -131,6 +134,8 @@ private:
     std::string Year;
     std::string Serial;
     std::string Url;
+    // When the worker's end arrived: a start refused soon after is tried again.
+    DWORD DownloadEnded = 0;
     bool WaitingShown = false;
     std::string StatusBeforeWaiting;
     TDownloadThread* Thread = nullptr;
@@ -189,7 +194,7 @@ void RunAnswering(HWND dialog, Step&& step);
 // raised here.
 template <typename Step>
 void RunAnswering(HWND dialog, Step&& step) {
-    const TDisabledWindow busy(dialog);
+    const TDisabledControls busy(dialog);
     TDownloadThread::TJob job;
     job.Code = [](void* data) { (*static_cast<Step*>(data))(); };
     job.Data = &step;

@@ -210,6 +210,7 @@ void TDownloadDialog::AbortDownload() {
 }
 
 void TDownloadDialog::ThreadDone() {
+    DownloadEnded = ::GetTickCount();
     Phase.WorkerReturned();
     Finish();
 }
@@ -317,7 +318,7 @@ void TDownloadDialog::DownloadJob() {
     // A folder of this run's own: nothing else in the temporary folder is
     // beside the installer when it runs (a planted DLL), and nobody else can
     // create or change its file. What earlier runs left goes first.
-    TempFolder = CreateOwnFolder(TempDir, Format("Quillet_%s_", {Year}));
+    TempFolder = CreateOwnFolder(TempDir, Format("Quillet_%s_", {Year}), FileName);
     TempFile = TempFolder + FileName;
     TFileStream stream(CreateInstallerFile(TempFile));
     Downloader->Download(Url, stream);

@@ -48,6 +48,6 @@ void MainBlock() {
     if (const std::string* folder = controller->FolderToRemoveLater()) {
         // A new start may download anew meanwhile.
         ReleaseInstance();
-        RemoveOwnFolderWhenFree(*folder, RemoveInUseForMs);
+        RemoveOwnFolderWhenFree(*folder, controller->InstallerName(), RemoveInUseForMs);
     }
 }

@@ -35,3 +35,18 @@ bool IsOwnFolderName(const std::string& name, const std::string& prefix) {
     }
     return true;
 }
+
+TStartFailure OnStartFailure(uint32_t errorCode, uint32_t msSinceDownload) {
+    const uint32_t Cancelled = 1223, AccessDenied = 5, SharingViolation = 32;
+    if (errorCode == Cancelled) return TStartFailure::AskAgain;
+    if ((errorCode == AccessDenied || errorCode == SharingViolation) && msSinceDownload < StartRetryForMs)
+        return TStartFailure::TryAgain;
+    return TStartFailure::Tell;
+}
+
+std::string OwnFolderSddl(const std::string& userSid, bool elevated) {
+    std::string sddl = "O:" + userSid + "D:P(A;OICI;FA;;;" + userSid + ")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+    // High, inherited by what is made inside, and no writing from below it.
+    if (elevated) sddl += "S:(ML;OICI;NW;;;HI)";
+    return sddl;
+}

@@ -2,6 +2,7 @@
 #include <aclapi.h>
 #include <bcrypt.h>
 #include <sddl.h>
+#include <objbase.h>
 #include <shellapi.h>
 
 #include <memory>
@@ -36,14 +37,15 @@ DWORD ReadOwnFileVersion() {
     return info->dwFileVersionMS;
 }
 
+// In front: what the installer's end activated may be another program's window.
 void ErrorBox(HWND owner, const std::string& text) {
-    ShowMessageBox(owner, text, LoadText(IDS_BOX_CAPTION), MB_OK | MB_ICONERROR);
+    ShowMessageBox(owner, text, LoadText(IDS_BOX_CAPTION), MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND);
 }
 
 void FreeLocal(void* memory) { ::LocalFree(memory); }
 using TLocalMemory = TOwnedHandle<NullableTraits<void*, FreeLocal>>;
 
-// The user this process runs as, from its token.
+// The user this process runs as, and whether it runs elevated, from its token.
 class TProcessUser {
 public:
     TProcessUser() {
@@ -54,21 +56,24 @@ public:
         ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
         info_.reset(new char[size ? size : 1]);
         if (!::GetTokenInformation(token, TokenUser, info_.get(), size, &size)) RaiseLastSystemError();
+        TOKEN_ELEVATION elevation = {};
+        if (!::GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size))
+            RaiseLastSystemError();
+        elevated_ = elevation.TokenIsElevated != 0;
     }
     PSID Sid() const { return reinterpret_cast<const TOKEN_USER*>(info_.get())->User.Sid; }
+    bool Elevated() const { return elevated_; }
 
 private:
     std::unique_ptr<char[]> info_;
+    bool elevated_ = false;
 };
 
-// Owned by the user, full access for the user, SYSTEM and the Administrators,
-// and protected: nothing is inherited from a parent that others may write in.
 TLocalMemory OwnFolderSecurity(const TProcessUser& user) {
     wchar_t* sidText = nullptr;
     if (!::ConvertSidToStringSidW(user.Sid(), &sidText)) RaiseLastSystemError();
     TLocalMemory sidOwner(sidText);
-    const std::string sid = ToUtf8(sidText);
-    const std::string sddl = "O:" + sid + "D:P(A;OICI;FA;;;" + sid + ")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+    const std::string sddl = OwnFolderSddl(ToUtf8(sidText), user.Elevated());
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(ToWide(sddl).c_str(), SDDL_REVISION_1,
                                                                 &descriptor, nullptr))
@@ -97,7 +102,8 @@ bool IsFolderOwnedBy(const std::string& folder, const TProcessUser& user) {
 
 // What earlier runs left in `parent`: folders named for `prefix` that the
 // user owns and that are not reparse points; those still in use stay.
-void RemoveLeftoverFolders(const std::string& parent, const std::string& prefix, const TProcessUser& user) {
+void RemoveLeftoverFolders(const std::string& parent, const std::string& prefix, const std::string& first,
+                           const TProcessUser& user) {
     WIN32_FIND_DATAW found;
     TFindHandle search(::FindFirstFileExW(ToWide(parent + prefix + "*").c_str(), FindExInfoBasic, &found,
                                           FindExSearchLimitToDirectories, nullptr, 0));
@@ -108,7 +114,7 @@ void RemoveLeftoverFolders(const std::string& parent, const std::string& prefix,
                 FILE_ATTRIBUTE_DIRECTORY ||
             !IsOwnFolderName(name, prefix))
             continue;
-        if (IsFolderOwnedBy(parent + name, user)) RemoveOwnFolder(parent + name + "\\");
+        if (IsFolderOwnedBy(parent + name, user)) RemoveOwnFolder(parent + name + "\\", first);
     } while (::FindNextFileW(search.Get(), &found));
 }
 
@@ -144,9 +150,9 @@ std::string GetTempDir() {
     throw EFCreateError(Format(LoadText(IDS_CANNOT_CREATE), {shown, SystemErrorText(code)}));
 }
 
-std::string CreateOwnFolder(const std::string& parent, const std::string& prefix) {
+std::string CreateOwnFolder(const std::string& parent, const std::string& prefix, const std::string& first) {
     const TProcessUser user;
-    RemoveLeftoverFolders(parent, prefix, user);
+    RemoveLeftoverFolders(parent, prefix, first, user);
     const TLocalMemory descriptor = OwnFolderSecurity(user);
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor.Get(), FALSE};
     // A name that exists already, whoever made it, is never taken over.
@@ -163,20 +169,62 @@ std::string CreateOwnFolder(const std::string& parent, const std::string& prefix
     }
 }
 
-bool RemoveOwnFolder(const std::string& folder) {
+namespace {
+
+bool IsDotName(const wchar_t* name) { return name[0] == L'.' && (!name[1] || (name[1] == L'.' && !name[2])); }
+
+// A read-only file (an installer's unpacked part, say) is made writable first.
+bool RemoveFile(const std::string& path, DWORD attributes) {
+    const TWideText wide = ToWide(path);
+    if (attributes & FILE_ATTRIBUTE_READONLY) ::SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
+    return ::DeleteFileW(wide.c_str()) != 0;
+}
+
+// Everything in `folder` (with its separator), then the folder itself.
+bool RemoveTree(const std::string& folder) {
+    bool removed = true;
     WIN32_FIND_DATAW found;
     TFindHandle search(::FindFirstFileExW(ToWide(folder + "*").c_str(), FindExInfoBasic, &found,
                                           FindExSearchNameMatch, nullptr, 0));
     if (search) {
         do {
-            if (!(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
-                ::DeleteFileW(ToWide(folder + ToUtf8(found.cFileName)).c_str());
+            if (IsDotName(found.cFileName)) continue;
+            const std::string path = folder + ToUtf8(found.cFileName);
+            const DWORD attributes = found.dwFileAttributes;
+            if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+                removed = RemoveFile(path, attributes) && removed;
+            else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+                removed = ::RemoveDirectoryW(ToWide(path).c_str()) && removed;  // the link only
+            else
+                removed = RemoveTree(path + "\\") && removed;
         } while (::FindNextFileW(search.Get(), &found));
     }
     search.Reset();
     if (::RemoveDirectoryW(ToWide(folder.substr(0, folder.size() - 1)).c_str())) return true;
     const DWORD code = ::GetLastError();
-    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+    return removed && (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND);
+}
+
+}  // namespace
+
+bool RemoveOwnFolder(const std::string& folder, const std::string& first) {
+    if (!::DeleteFileW(ToWide(folder + first).c_str())) {
+        const DWORD code = ::GetLastError();
+        if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND) return false;
+    }
+    return RemoveTree(folder);
+}
+
+TDisabledControls::TDisabledControls(HWND window) {
+    for (HWND child = ::GetWindow(window, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        if (!::IsWindowEnabled(child)) continue;
+        disabled_.push_back(child);
+        ::EnableWindow(child, FALSE);
+    }
+}
+
+TDisabledControls::~TDisabledControls() {
+    for (HWND child : disabled_) ::EnableWindow(child, TRUE);
 }
 
 int ShowMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT style) {
@@ -184,30 +232,39 @@ int ShowMessageBox(HWND owner, const std::string& text, const std::string& capti
     return ::MessageBoxW(owner, ToWide(text).c_str(), ToWide(caption).c_str(), style);
 }
 
-bool RunAndWait(HWND owner, const std::string& path, TKernelHandle* heldUntilStarted) {
+DWORD StartInstaller(HWND owner, const std::string& path, HANDLE* process) {
     const TWideText file = ToWide(path);
+    // Its own folder, not ours (often Downloads), as where it starts.
+    const TWideText folder = ToWide(path.substr(0, path.find_last_of('\\')));
     SHELLEXECUTEINFOW info = {};
-    static_assert(sizeof info == 60, "the 32-bit record");
     info.cbSize = sizeof info;
-    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    // NOASYNC: this thread ends right after. NO_UI: the program tells the
+    // failure itself, and a start tried again shows nothing meanwhile.
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    info.hwnd = owner;
     info.lpVerb = L"open";
     info.lpFile = file.c_str();
+    info.lpDirectory = folder.c_str();
     info.nShow = SW_SHOWNORMAL;
+    // The shell may hand the start to extensions that need COM on this thread.
+    const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    const DWORD code = ::ShellExecuteExW(&info) ? 0 : ::GetLastError();
+    if (SUCCEEDED(com)) ::CoUninitialize();
+    *process = info.hProcess;
+    return code;
+}
 
+bool WaitForInstaller(HWND owner, HANDLE process) {
     DWORD exitCode = 999;
-    if (!::ShellExecuteExW(&info)) RaiseLastSystemError();
-    if (heldUntilStarted) heldUntilStarted->Reset();
-
-    if (info.hProcess) {
-        TKernelHandle process(info.hProcess);
+    if (process) {
         DWORD waited;
         {
-            const TDisabledWindow busy(owner);
-            waited = WaitAnswering(process.Get());
+            const TDisabledControls busy(owner);
+            waited = WaitAnswering(process);
         }
         if (waited == WAIT_FAILED) ErrorBox(owner, LoadText(IDS_NO_WAIT));
         DWORD code = 0;
-        if (::GetExitCodeProcess(process.Get(), &code))
+        if (::GetExitCodeProcess(process, &code))
             exitCode = code;
         else
             ErrorBox(owner, LoadText(IDS_NO_RESULT));
@@ -219,7 +276,7 @@ bool RunAndWait(HWND owner, const std::string& path, TKernelHandle* heldUntilSta
     return IsInstallSuccess(exitCode);
 }
 
-void RemoveOwnFolderWhenFree(const std::string& folder, DWORD timeoutMs) {
+void RemoveOwnFolderWhenFree(const std::string& folder, const std::string& first, DWORD timeoutMs) {
     const DWORD start = ::GetTickCount();
-    while (!RemoveOwnFolder(folder) && ::GetTickCount() - start < timeoutMs) WaitAnswering(nullptr, 1000);
+    while (!RemoveOwnFolder(folder, first) && ::GetTickCount() - start < timeoutMs) WaitAnswering(nullptr, 1000);
 }

@@ -42,6 +42,8 @@
 #define IDS_NO_WAIT 44
 #define IDS_NO_RESULT 45
 #define IDS_NO_HANDLE 46
+/* The elevation prompt was declined: start the installer again? */
+#define IDS_ASK_ELEVATE_AGAIN 47
 
 /* Run-time errors. */
 #define IDS_SYSTEM_ERROR 48

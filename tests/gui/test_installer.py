@@ -5,7 +5,8 @@ runs; what installers commonly do (broadcast a setting, restart themselves,
 move themselves, ask for a restart) is never a failure; any other non-zero
 exit code is reported; a file that cannot be started gives the system's error
 and the offer to download in the browser. Each row ends with nothing left in
-the temporary folder."""
+the temporary folder: what the installer unpacked goes with it, and a file
+still held after a failed install is removed later, without a box."""
 import os
 import sys
 import time
@@ -25,7 +26,9 @@ BEHAVIOURS = [
     ("move", {"QD_TEST_DO": "move"}, None, 10),
     ("exit-3010", {"QD_TEST_EXIT_CODE": 3010}, None, 10),
     ("exit-1641", {"QD_TEST_EXIT_CODE": 1641}, None, 10),
+    ("unpack", {"QD_TEST_DO": "unpack"}, None, 10),
     ("exit-3", {"QD_TEST_EXIT_CODE": 3}, "ERROR - RETURN = 3", 10),
+    ("exit-3, held", {"QD_TEST_EXIT_CODE": 3, "QD_TEST_HOLD_MS": 6000}, "ERROR - RETURN = 3", 15),
 ]
 
 
@@ -74,8 +77,11 @@ class Installer(wincase.Case):
         if name == "move":
             self.assertEqual(runs[0]["move"], "moved")
             self.assertTrue(os.path.exists(moved))
-        # Every row: its folder held the installer alone.
+        if name == "unpack":
+            self.assertEqual(runs[0]["unpack"], "made")
+        # Every row: its folder held the installer alone, and was where it started.
         self.assertEqual(runs[0]["dir"], wincase.INSTALLER)
+        self.assertEqual(runs[0]["cwd"].rstrip("\\").lower(), runs[0]["path"].rpartition("\\")[0].lower())
 
     def test_own_folder_beside_what_the_temporary_folder_holds(self):
         # A planted DLL, a file of the installer's name held open (an earlier
@@ -106,15 +112,21 @@ class Installer(wincase.Case):
         self.assertFalse(os.path.exists(leftover), "an earlier run's folder was left")
         self.assertEqual(sorted(os.listdir(self.temp)), sorted([os.path.basename(other), "version.dll",
                                                                 wincase.INSTALLER]))
-        print("\nthe run's folder as the installer read it: %s" % runs[0]["sd"], file=sys.stderr)
-        self.check_security(runs[0]["sd"])
+        print("\nthe run's folder as the installer read it: %s (elevated: %s)" % (runs[0]["sd"], runs[0]["elevated"]),
+              file=sys.stderr)
+        self.check_security(runs[0]["sd"], runs[0]["elevated"] == "1")
 
-    def check_security(self, sddl):
+    def check_security(self, sddl, elevated):
         """Owned by the user, who is let in, and no one but SYSTEM and the
-        Administrators besides. (Windows reads the folder back protected, as
-        made; Wine gives a descriptor made of the Unix permissions, without
-        that flag, and this checks what both keep.)"""
-        owner, _, dacl = sddl.partition("D:")
+        Administrators besides; an elevated run's folder labelled high, with
+        no writing up. (Windows reads the folder back protected, as made, and
+        labelled; Wine gives a descriptor made of the Unix permissions, without
+        that flag or any label though its token reads elevated, and this
+        checks what each keeps.)"""
+        rest, _, label = sddl.partition("S:")
+        if label or not elevated:
+            self.assertEqual(label, "(ML;OICI;NW;;;HI)" if elevated else "", sddl)
+        owner, _, dacl = rest.partition("D:")
         user = owner[2:]
         self.assertRegex(user, r"^S-1-5-21-")
         trustees = {ace.split(";")[-1] for ace in dacl.lstrip("PAI").strip("()").split(")(")}

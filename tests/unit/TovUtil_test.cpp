@@ -32,4 +32,30 @@ TEST(TovUtil, InstallSuccessCodes) {
     for (uint32_t code : {1u, 3u, 999u, 1602u, 3011u, 0xC0000135u}) EXPECT_FALSE(IsInstallSuccess(code)) << code;
 }
 
+TEST(TovUtil, StartFailures) {
+    struct Row {
+        uint32_t code, msSinceDownload;
+        TStartFailure next;
+    } rows[] = {
+        {1223, 0, TStartFailure::AskAgain},       // the elevation prompt declined
+        {1223, 600000, TStartFailure::AskAgain},  // however long after the download
+        {5, 0, TStartFailure::TryAgain},          // a scanner still reads the new file
+        {32, 9999, TStartFailure::TryAgain},
+        {5, 10000, TStartFailure::Tell},          // still refused after ten seconds
+        {32, 0xFFFFFFFFu, TStartFailure::Tell},
+        {193, 0, TStartFailure::Tell},            // not a program
+        {2, 0, TStartFailure::Tell},              // the file is gone
+        {1224, 0, TStartFailure::Tell},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(OnStartFailure(r.code, r.msSinceDownload), r.next) << r.code << " after " << r.msSinceDownload;
+}
+
+TEST(TovUtil, OwnFolderDescriptors) {
+    const std::string user = "S-1-5-21-1-2-3-1001";
+    const std::string dacl = "O:S-1-5-21-1-2-3-1001D:P(A;OICI;FA;;;S-1-5-21-1-2-3-1001)(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+    EXPECT_EQ(OwnFolderSddl(user, false), dacl);
+    EXPECT_EQ(OwnFolderSddl(user, true), dacl + "S:(ML;OICI;NW;;;HI)");
+}
+
 }  // namespace

@@ -20,9 +20,13 @@
 //                      restart    starts a copy of its own file that runs
 //                                 QD_TEST_SLEEP_MS (5000 if unset), exits at once
 //                      move       moves its own file to QD_TEST_MOVE_TO
+//                      unpack     leaves parts beside itself, as installers
+//                                 unpack them: a file, and a read-only one two
+//                                 subfolders down
 //                      Each records "<word>\t<outcome>".
 //                      Every run records "dir\t<names in its folder, |-separated>"
-//                      and "sd\t<its folder's owner and DACL as SDDL>" first.
+//                      "sd\t<its folder's owner, DACL and label as SDDL>" and
+//                      "elevated\t<1 or 0, from its token>" first.
 //   QD_TEST_HOLD_MS    keep its own file open after it has exited: it opens
 //                      itself (read sharing only, inheritable) and leaves the
 //                      handle to a child, `QD_TEST_HELPER --sleep <ms>`, so
@@ -138,7 +142,8 @@ std::wstring ListFolder(const std::wstring& folder) {
 
 std::wstring FolderSecurity(const std::wstring& folder) {
     PSECURITY_DESCRIPTOR sd = nullptr;
-    const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    const SECURITY_INFORMATION what =
+        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION;
     DWORD error = ::GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, what, nullptr, nullptr, nullptr,
                                           nullptr, &sd);
     if (error != ERROR_SUCCESS) return L"error " + std::to_wstring(error);
@@ -150,6 +155,17 @@ std::wstring FolderSecurity(const std::wstring& folder) {
     }
     ::LocalFree(sd);
     return out;
+}
+
+// Whether this process (started by the program, with its token) runs elevated.
+std::wstring Elevated() {
+    HANDLE token = nullptr;
+    TOKEN_ELEVATION elevation = {};
+    DWORD size = 0;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return L"error";
+    const BOOL read = ::GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
+    ::CloseHandle(token);
+    return read ? std::to_wstring(elevation.TokenIsElevated ? 1 : 0) : L"error";
 }
 
 bool Does(const std::wstring& what, const wchar_t* word) {
@@ -180,6 +196,7 @@ int Installer() {
     Append(record, std::wstring(L"ran\t") + self + L"\t" + ::GetCommandLineW() + L"\t" + cwd + L"\t" + Tick());
     Append(record, L"dir\t" + ListFolder(Folder(self)));
     Append(record, L"sd\t" + FolderSecurity(Folder(self)));
+    Append(record, L"elevated\t" + Elevated());
     const std::wstring what = Env(L"QD_TEST_DO");
     const HWND dialog = ::FindWindowW(L"#32770", Env(L"QD_TEST_DIALOG").c_str());
     if (Does(what, L"broadcast")) {
@@ -207,6 +224,15 @@ int Installer() {
     if (Does(what, L"move")) {
         const BOOL moved = ::MoveFileExW(self, Env(L"QD_TEST_MOVE_TO").c_str(), MOVEFILE_COPY_ALLOWED);
         Append(record, moved ? std::wstring(L"move\tmoved") : L"move\terror " + std::to_wstring(::GetLastError()));
+    }
+    if (Does(what, L"unpack")) {
+        const std::wstring folder = Folder(self), deeper = folder + L"\\parts\\deeper";
+        const bool made = ::CreateDirectoryW((folder + L"\\parts").c_str(), nullptr) &&
+                          ::CreateDirectoryW(deeper.c_str(), nullptr);
+        Append(folder + L"\\setup.log", L"unpacked");
+        Append(deeper + L"\\part.dll", L"part");
+        const bool readOnly = ::SetFileAttributesW((deeper + L"\\part.dll").c_str(), FILE_ATTRIBUTE_READONLY);
+        Append(record, made && readOnly ? L"unpack\tmade" : L"unpack\terror " + std::to_wstring(::GetLastError()));
     }
     const std::wstring hold = Env(L"QD_TEST_HOLD_MS");
     if (!hold.empty()) Append(record, L"hold\t" + HandOverOwnFile(self, Ms(hold)));
