@@ -85,33 +85,41 @@ class Installer(wincase.Case):
 
     def test_own_folder_beside_what_the_temporary_folder_holds(self):
         # A planted DLL, a file of the installer's name held open (an earlier
-        # installer still running from it), an earlier run's leftover folder,
-        # and a folder of another name that only looks like one.
+        # installer still running from it), an earlier run's leftover folder
+        # with a part unpacked beside, another whose installer still runs (its
+        # file held), and a folder of another name that only looks like one.
         planted = os.path.join(self.temp, "version.dll")
         with open(planted, "wb") as f:
             f.write(b"MZ planted")
         held = os.path.join(self.temp, wincase.INSTALLER)
         self.hold_file(held, 60000)
         leftover = os.path.join(self.temp, "Quillet_%s_%s" % (wincase.YEAR, "0123456789abcdef" * 2))
+        running = os.path.join(self.temp, "Quillet_%s_%s" % (wincase.YEAR, "fedcba9876543210" * 2))
         other = os.path.join(self.temp, "Quillet_%s_kept" % wincase.YEAR)
-        for folder in (leftover, other):
-            os.makedirs(folder)
-            with open(os.path.join(folder, wincase.INSTALLER), "wb") as f:
-                f.write(b"partial")
+        for folder in (leftover, running, other):
+            os.makedirs(os.path.join(folder, "parts"))
+            for name in (wincase.INSTALLER, "setup.log", os.path.join("parts", "part.dll")):
+                with open(os.path.join(folder, name), "wb") as f:
+                    f.write(b"partial")
+        self.hold_file(os.path.join(running, wincase.INSTALLER), 60000)
         self.serve_installer()
         self.launch(env={"QD_TEST_SLEEP_MS": 2000})
         self.wait_installer(30)
         # Wine keeps a folder's access as Unix permissions: none for others
         # (a folder made with the parent's rights is 755 here).
-        mode = os.stat(os.path.join(self.temp, self.run_folders()[-1])).st_mode & 0o777
+        own = [f for f in self.run_folders() if f != os.path.basename(running)]
+        self.assertEqual(len(own), 1, own)
+        mode = os.stat(os.path.join(self.temp, own[0])).st_mode & 0o777
         self.assertEqual(mode & 0o007, 0, "the run's folder is open to others: %o" % mode)
         runs = self.wait_installer(30, ended=True)
         self.wait_exit()
         self.assertEqual(self.program_boxes(), [])
         self.assertEqual(runs[0]["dir"], wincase.INSTALLER)
         self.assertFalse(os.path.exists(leftover), "an earlier run's folder was left")
-        self.assertEqual(sorted(os.listdir(self.temp)), sorted([os.path.basename(other), "version.dll",
-                                                                wincase.INSTALLER]))
+        self.assertEqual(sorted(os.listdir(self.temp)), sorted([os.path.basename(other), os.path.basename(running),
+                                                                "version.dll", wincase.INSTALLER]))
+        self.assertEqual(sorted(os.listdir(running)), sorted(["parts", "setup.log", wincase.INSTALLER]))
+        self.assertEqual(os.listdir(os.path.join(running, "parts")), ["part.dll"])
         print("\nthe run's folder as the installer read it: %s (elevated: %s)" % (runs[0]["sd"], runs[0]["elevated"]),
               file=sys.stderr)
         self.check_security(runs[0]["sd"], runs[0]["elevated"] == "1")
