@@ -74,7 +74,6 @@ void TDownloadDialog::Finish() {
     TKernelHandle held;
     CheckSigner(held);
     Taskbar.Completed();
-    // Whatever the installer's exit code, its box has told it already.
     if (ChooseToRun()) RunInstaller(held);
     held.Reset();
     RemoveFolder();
@@ -130,8 +129,9 @@ bool TDownloadDialog::SaveInstallerAs() {
     return true;
 }
 
-// True when the installer's exit code says it worked.
-bool TDownloadDialog::RunInstaller(TKernelHandle& held) {
+// Whatever the installer's exit code, the folder goes the same way: a failure
+// is told in the wait's own box.
+void TDownloadDialog::RunInstaller(TKernelHandle& held) {
     // A later start leaves the screen to the installer meanwhile.
     struct InstallingMark {
         TDownloadDialog* self;
@@ -140,7 +140,7 @@ bool TDownloadDialog::RunInstaller(TKernelHandle& held) {
     MarkInstanceWindow(Wnd, Year, true);
     TKernelHandle process(StartInstallerAnswering());
     held.Reset();
-    return WaitForInstaller(Wnd, process.Get());
+    WaitForInstaller(Wnd, process.Get());
 }
 
 // The start runs off this thread: the elevation prompt keeps it until the

@@ -122,7 +122,7 @@ private:
     void CheckSigner(TKernelHandle& held);
     bool ChooseToRun();
     bool SaveInstallerAs();
-    bool RunInstaller(TKernelHandle& held);
+    void RunInstaller(TKernelHandle& held);
     HANDLE StartInstallerAnswering();
     void RemoveFolder();
 

@@ -254,7 +254,9 @@ void TDownloadDialog::Failed(HWND window, const std::string& text) {
 
 void TDownloadDialog::Destroyed(HWND window) { RemoveInstanceMark(window, Year); }
 
-bool TDownloadDialog::StillInUse() const { return Thread && Phase.Worker() != TRunPhase::TWorker::Returned; }
+bool TDownloadDialog::StillInUse() const {
+    return (Thread && Phase.Worker() != TRunPhase::TWorker::Returned) || Downloader->Closing();
+}
 
 INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     INT_PTR result = TRUE;

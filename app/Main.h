@@ -7,3 +7,9 @@ void RestrictDllSearch();
 
 // Runs the controller and its progress dialog, inside the entry's last resort.
 void MainBlock();
+
+// Set by the main block when something still running (a worker blocked in
+// the client, a close of its session) uses what the DLLs' shutdown could wait
+// on: the entry then ends the process without that shutdown, however the
+// main block ended, so that the year's claim never outlives the program.
+extern bool EndWithoutShutdown;

@@ -33,18 +33,18 @@ void MainBlock() {
     if (::DialogBoxParamW(::GetModuleHandleW(nullptr), L"PROGRESS", nullptr, DialogProc, 0) == -1)
         RaiseLastSystemError();
     // A worker still blocked in the client (a silent server, a cancel the
-    // client does not act on) uses the controller until the process ends:
-    // end it now rather than wait for a call that may never return. Without
-    // the DLLs' shutdown, which could wait on the call the worker is stopped
-    // in and so keep the year's claim for ever; the partial file it writes
-    // is kept either way.
-    const bool workerInside = controller->StillInUse();
-    if (workerInside) controller.release();
-    if (EscapedDialogError) std::rethrow_exception(EscapedDialogError);
-    if (workerInside) {
-        ::TerminateProcess(::GetCurrentProcess(), 0);
-        return;
+    // client does not act on), or a close of its session not yet returned,
+    // uses the controller until the process ends: end it now rather than
+    // wait for a call that may never return, and without the DLLs' shutdown,
+    // which could wait on that call and so keep the year's claim for ever.
+    // An error that escaped the dialog meanwhile ends it the same way. The
+    // partial file is kept either way.
+    if (controller->StillInUse()) {
+        controller.release();
+        EndWithoutShutdown = true;
     }
+    if (EscapedDialogError) std::rethrow_exception(EscapedDialogError);
+    if (EndWithoutShutdown) return;
     if (const std::string* folder = controller->FolderToRemoveLater()) {
         // A new start may download anew meanwhile.
         ReleaseInstance();

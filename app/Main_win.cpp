@@ -14,7 +14,15 @@
 #include "TovUtil.h"
 #include "WideText_win.h"
 
+bool EndWithoutShutdown = false;
+
 namespace {
+
+// ExitProcess runs the DLLs' shutdown; TerminateProcess does not.
+[[noreturn]] void EndProcess(UINT code) {
+    if (EndWithoutShutdown) ::TerminateProcess(::GetCurrentProcess(), code);
+    ::ExitProcess(code);
+}
 
 std::string ModuleName() {
     const std::string path = GetOwnModulePath();
@@ -30,7 +38,7 @@ std::string ModuleName() {
                {className, ModuleName(), static_cast<unsigned>(reinterpret_cast<uintptr_t>(address)),
                 message, fullStop ? "" : "."});
     ::MessageBoxW(nullptr, ToWide(text).c_str(), L"Application Error", MB_TASKMODAL | MB_ICONERROR);
-    ::ExitProcess(1);
+    EndProcess(1);
 }
 
 // The type's name as the compiler records it (the demangler alone would add
@@ -68,5 +76,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     } catch (...) {
         ApplicationError(CurrentExceptionClass(), nullptr, "");
     }
+    if (EndWithoutShutdown) EndProcess(0);
     return 0;
 }

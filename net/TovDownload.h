@@ -68,6 +68,9 @@ public:
     // Any thread, any time: marks the engine aborted and has its session
     // closed; returns without waiting for the client.
     void Abort();
+    // A close that Abort started has not returned yet: the client may still
+    // call the engine (a notice), so the engine must not be released.
+    bool Closing() const { return ClosesUnderWay != 0; }
 
     void DoStatus(unsigned textId);
     void StatusChanged(uint32_t code);
@@ -89,6 +92,7 @@ private:
     // and the last block.
     std::atomic<uint32_t> LastNotice{0};
     std::atomic<uint32_t> LastBlock{0};
+    std::atomic<int> ClosesUnderWay{0};
     void CloseSession();
 #ifdef _WIN32
     static void CALLBACK InternetStatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status,

@@ -1,6 +1,7 @@
 #include "TovDownload.h"
 
 #include <cstring>
+#include <memory>
 
 #include "Exceptions.h"
 #include "Format.h"
@@ -104,8 +105,16 @@ void TTovDownload::CloseSession() {
 
 namespace {
 
-DWORD CALLBACK CloseInBackground(void* session) {
-    ::InternetCloseHandle(static_cast<HINTERNET>(session));
+struct TBackgroundClose {
+    HINTERNET Session;
+    std::atomic<int>* UnderWay;
+};
+
+DWORD CALLBACK CloseInBackground(void* data) {
+    const std::unique_ptr<TBackgroundClose> close(static_cast<TBackgroundClose*>(data));
+    ::InternetCloseHandle(close->Session);
+    // The last touch of the engine: it may be released as soon as this is seen.
+    --*close->UnderWay;
     return 0;
 }
 
@@ -117,9 +126,21 @@ void TTovDownload::Abort() {
     // the worker's call in progress, and the worker may be waiting for the
     // caller (the dialog's thread takes the detail line, which is sent; the
     // status texts are posted and wait for no one). Should the pool refuse,
-    // the download's own end closes it.
-    if (HINTERNET session = Session.exchange(nullptr))
-        if (!::QueueUserWorkItem(CloseInBackground, session, WT_EXECUTEDEFAULT)) Session.store(session);
+    // a thread of its own closes it; should that fail too, this one does.
+    std::unique_ptr<TBackgroundClose> close(new TBackgroundClose{nullptr, &ClosesUnderWay});
+    close->Session = Session.exchange(nullptr);
+    if (!close->Session) return;
+    ++ClosesUnderWay;
+    if (::QueueUserWorkItem(CloseInBackground, close.get(), WT_EXECUTEDEFAULT)) {
+        close.release();
+        return;
+    }
+    if (HANDLE thread = ::CreateThread(nullptr, 0, CloseInBackground, close.get(), 0, nullptr)) {
+        close.release();
+        ::CloseHandle(thread);
+        return;
+    }
+    CloseInBackground(close.release());
 }
 
 void TTovDownload::Download(const std::string& url, TStream& stream) {
