@@ -173,10 +173,12 @@ namespace {
 
 bool IsDotName(const wchar_t* name) { return name[0] == L'.' && (!name[1] || (name[1] == L'.' && !name[2])); }
 
-// A read-only file (an installer's unpacked part, say) is made writable first.
+// A read-only file (an installer's unpacked part, say) is made writable
+// first; a link is not, which would change what it points to.
 bool RemoveFile(const std::string& path, DWORD attributes) {
     const TWideText wide = ToWide(path);
-    if (attributes & FILE_ATTRIBUTE_READONLY) ::SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_READONLY)
+        ::SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
     return ::DeleteFileW(wide.c_str()) != 0;
 }
 
@@ -208,6 +210,9 @@ bool RemoveTree(const std::string& folder) {
 }  // namespace
 
 bool RemoveOwnFolder(const std::string& folder, const std::string& first) {
+    // An empty name would make every path below one in the current folder
+    // (Downloads, say), which is not ours to empty.
+    if (folder.empty() || folder.back() != '\\') return false;
     if (!::DeleteFileW(ToWide(folder + first).c_str())) {
         const DWORD code = ::GetLastError();
         if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND) return false;

@@ -247,7 +247,7 @@ class EngineRun:
         self.events = []      # ("status", text) / ("progress", received, total) / ("abort_at", n)
         self.ok = False
         self.error = None     # (class name, error number or None, message)
-        self.aborted = self.filename = self.written = self.elapsed_ms = None
+        self.aborted = self.closing = self.filename = self.written = self.elapsed_ms = None
         self.complete = False
         for line in result.lines:
             word, _, rest = line.partition(" ")
@@ -265,6 +265,8 @@ class EngineRun:
                 self.error = (cls, None if num == "-" else int(num), unescape(msg))
             elif word == "aborted":
                 self.aborted = rest == "1"
+            elif word == "closing":
+                self.closing = rest == "1"
             elif word == "filename":
                 self.filename = unescape(rest)
             elif word == "written":

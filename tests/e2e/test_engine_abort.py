@@ -23,6 +23,8 @@ class EngineAbort(harness.ServerCase):
                 run = harness.run_engine(self.srv.url("/trickle"), "--abort-after", str(after_ms),
                                          out=out)
                 self.assertTrue(run.aborted, run)
+                # The abort's close returned: a program may release the engine.
+                self.assertIs(run.closing, False, run)
                 abort_at = [e[1] for e in run.events if e[0] == "abort_at"]
                 self.assertEqual(len(abort_at), 1, run)
                 if mid_body:

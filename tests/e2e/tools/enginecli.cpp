@@ -5,8 +5,9 @@
 //   abort_at <received>                when the second thread called Abort
 // and at the end:
 //   ok | error <ClassName> <ErrorNumber or -> <message>
-//   aborted <0|1>, filename <FileName>, written <bytes stored>,
-//   elapsed_ms <n>, end
+//   aborted <0|1>, closing <0|1> (the abort's close of the session still
+//   under way 5 s after the download returned), filename <FileName>,
+//   written <bytes stored>, elapsed_ms <n>, end
 // Texts are escaped (\\, \r, \n, \t, \xHH) so each record stays on one line.
 //
 // enginecli [options] <url>
@@ -233,6 +234,8 @@ int main(int argc, char** argv) {
     }
     delete file;
     Print(std::string("aborted ") + (engine.Aborted ? "1" : "0"));
+    for (int waited = 0; engine.Closing() && waited < 5000; waited += 10) Sleep(10);
+    Print(std::string("closing ") + (engine.Closing() ? "1" : "0"));
     Print("filename " + Escape(engine.FileName));
     Print("written " + Num(stream.stored()));
     Print("elapsed_ms " + Num(elapsed));
