@@ -16,7 +16,7 @@ set(QD_BELOW_app net progress)
 set(QD_PORTABLE_rtl rtl/Format.cpp rtl/Stream.cpp rtl/SystemError.cpp rtl/Texts.cpp)
 set(QD_PORTABLE_net net/iTovInetUtils.cpp)
 set(QD_PORTABLE_progress progress/ProgTracker.cpp)
-set(QD_PORTABLE_app app/TovUtil.cpp)
+set(QD_PORTABLE_app app/TovUtil.cpp app/RunPhase.cpp)
 
 # Win32 parts, beside the platform-free ones.
 set(QD_WIN32_rtl rtl/FileStream_win.cpp rtl/Thread_win.cpp rtl/SystemError_win.cpp rtl/Texts_win.cpp
