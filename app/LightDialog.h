@@ -19,6 +19,9 @@ const UINT WM_DOWNLOAD_DONE = WM_USER + 101;
 // Posted with a status text for the status line: an std::string the dialog
 // takes over (lParam).
 const UINT WM_DOWNLOAD_STATUS = WM_USER + 102;
+// Posted while the worker waits before another attempt: the seconds left
+// (wParam), 0 once the wait is over.
+const UINT WM_DOWNLOAD_WAIT = WM_USER + 103;
 
 enum : int {
     IDC_PROGRESS = 101,
@@ -29,6 +32,8 @@ enum : int {
 
 // The HTTPS host of this build (host or host:port).
 extern const char* const DownloadHost;
+// How many requests one download of this build may make.
+extern const unsigned DownloadAttempts;
 
 class TDownloadThread;
 
@@ -44,6 +49,8 @@ public:
     std::string ItemText(int id) const;
     void DownloadProgress(int64_t received, int64_t total);
     void DownloadStatus(const char* text);
+    void DownloadWaiting(unsigned secondsLeft);
+    void ShowRetryWait(unsigned secondsLeft);
     void CloseRequested();
     void AbortDownload();
     void ThreadDone();
@@ -72,6 +79,7 @@ public:
     bool WorkerGivenUp = false;
     bool Finishing = false;
     bool WaitingShown = false;
+    bool RetryWaiting = false;
     std::string StatusBeforeWaiting;
     TDownloadThread* Thread = nullptr;
     std::unique_ptr<TTovDownload> Downloader;

@@ -62,7 +62,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     TProgressTracker tracker;
     Counter counter;
     if (useTracker) counter.tracker = &tracker;
-    TTovDownload engine(o.agent);
+    TTovDownload engine(o.agent, 1);
     engine.OnProgress = BindProgress<&Counter::Progress>(&counter);
     engine.OnStatus = BindStatus<&Counter::Status>(&counter);
 
