@@ -145,10 +145,10 @@ void TTovDownload::Abort() {
 // it.
 struct TTovDownload::TAttempt {
     int64_t Received = 0;     // bytes in the stream
+    int64_t Most = 0;         // the most it held: bytes fetched again are not new
     int64_t Total = 0;        // the whole file's length, 0 when not announced
     std::string Validator;    // of the version in the stream; empty: none usable
     bool RangesTrusted = true;
-    int64_t BodyStart = 0;    // where this attempt's body began
     bool Retryable = false;   // the failure raised may be cured by another attempt
     int64_t RetryAfterMs = -1;
     bool Complete = false;
@@ -160,7 +160,6 @@ void TTovDownload::Download(const std::string& url, TStream& stream) {
     TAttempt attempt;
     TRetryState retries;
     for (;;) {
-        attempt.BodyStart = attempt.Received;
         attempt.Retryable = attempt.Complete = attempt.StartOver = false;
         attempt.RetryAfterMs = -1;
         try {
@@ -171,9 +170,10 @@ void TTovDownload::Download(const std::string& url, TStream& stream) {
         } catch (const Exception& e) {
             const auto* os = dynamic_cast<const EOSError*>(&e);
             const bool retryable = !Aborted && (os ? RetryableError(os->ErrorNumber) : attempt.Retryable);
-            const int64_t wait =
-                NextRetryWait(retries, retryable, attempt.Received > attempt.BodyStart, AwakeMs() - LastBlock,
-                              attempt.RetryAfterMs, Attempts);
+            const bool newBytes = attempt.Received > attempt.Most;
+            if (newBytes) attempt.Most = attempt.Received;
+            const int64_t wait = NextRetryWait(retries, retryable, newBytes, AwakeMs() - LastBlock,
+                                               attempt.RetryAfterMs, Attempts);
             if (wait < 0) throw;
             if (!WaitBeforeRetry(wait)) return;
         }
@@ -241,7 +241,7 @@ void TTovDownload::Attempt(const std::string& url, TStream& stream, TAttempt& at
         case TRangeAnswer::Complete: attempt.Complete = true; return;
         case TRangeAnswer::StartOver:
             stream.Truncate(0);
-            attempt.Received = attempt.BodyStart = 0;
+            attempt.Received = 0;
             attempt.StartOver = true;
             return;
         default: break;  // a 200 is the file anew; any other status is judged as ever
@@ -263,7 +263,7 @@ void TTovDownload::Attempt(const std::string& url, TStream& stream, TAttempt& at
     if (!appending) {
         // Never stitched: a whole answer replaces whatever was kept.
         if (received > 0) stream.Truncate(0);
-        received = attempt.BodyStart = 0;
+        received = 0;
         QueryContentLength(request.Get(), total);
         std::string etag, modified;
         if (Attempts > 1) {
