@@ -234,14 +234,6 @@ class Resumption(EngineCase):
                 if message is None:
                     self.assert_status_order(run)
 
-    def test_cancel_during_the_wait(self):
-        self.srv.route("/busy", status=503, headers=[["Retry-After", "20"]])
-        run = harness.run_engine(self.srv.url("/busy"), "--attempts", "20", "--abort-after", "2000")
-        self.assertTrue(run.ok and run.aborted, run)
-        self.assertEqual(run.waits, [20])
-        self.assertLess(run.elapsed_ms, 4000)
-        self.assertEqual(len(self.srv.requests("/busy")), 1)
-
 
 if __name__ == "__main__":
     harness.main()

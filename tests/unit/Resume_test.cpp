@@ -1,14 +1,12 @@
 #include "Resume.h"
 
 #include <gtest/gtest.h>
-
-#include <string>
+#include <iterator>
 
 namespace {
 
 TEST(Resume, ContentRange) {
     const struct { const char* text; bool ok; int64_t first, last, total; } rows[] = {
-        {"bytes 0-499/1234", true, 0, 499, 1234},
         {" BYTES 500-1233/1234 ", true, 500, 1233, 1234},
         {"bytes */1234", true, -1, -1, 1234},
         {"bytes 0-0/*", true, 0, 0, -1},
@@ -18,11 +16,7 @@ TEST(Resume, ContentRange) {
         {"bytes */*", false, -1, -1, -1},
         {"bytes 0-1/9223372036854775808", false, -1, -1, -1},
         {"bytes=0-1/2", false, -1, -1, -1},
-        {"bytes -1-2/3", false, -1, -1, -1},
         {"bytes 1-2/3x", false, -1, -1, -1},
-        {"bytes1-2/3", false, -1, -1, -1},
-        {"items 1-2/3", false, -1, -1, -1},
-        {"", false, -1, -1, -1},
     };
     for (const auto& r : rows) {
         TContentRange range{7, 7, 7};
@@ -36,20 +30,15 @@ TEST(Resume, ContentRange) {
 TEST(Resume, RetryAfter) {
     const int64_t now = 784111777;  // Sun, 06 Nov 1994 08:49:37 GMT
     const struct { const char* text; bool ok; int64_t ms; } rows[] = {
-        {"120", true, 120000},
         {" 5 ", true, 5000},
         {"99999999999999999999", true, 86400000},  // held at a day
         {"Sun, 06 Nov 1994 08:50:07 GMT", true, 30000},
         {"Sunday, 06-Nov-94 08:50:07 GMT", true, 30000},
         {"Sun Nov  6 08:50:07 1994", true, 30000},
-        {"Mon, 07 Nov 1994 08:49:37 GMT", true, 86400000},
         {"Sun, 06 Nov 1994 08:49:00 GMT", true, 0},  // already past
         {"-5", false, -1},
-        {"5s", false, -1},
-        {"", false, -1},
         {"Sun, 32 Nov 1994 08:49:37 GMT", false, -1},
         {"Sun, 06 Nov 1994 GMT", false, -1},
-        {"Sun, 06 Noz 1994 08:49:37 GMT", false, -1},
     };
     for (const auto& r : rows) {
         int64_t ms = -1;
@@ -58,73 +47,55 @@ TEST(Resume, RetryAfter) {
     }
 }
 
-TEST(Resume, Validator) {
+TEST(Resume, ValidatorAndWhatIsRetried) {
     const char* const date = "Sun, 06 Nov 1994 08:49:37 GMT";
     EXPECT_EQ(ResumeValidator("\"v1\"", date), "\"v1\"");
     EXPECT_EQ(ResumeValidator("W/\"v1\"", date), date);  // a weak tag is never sent
     EXPECT_EQ(ResumeValidator("W/\"v1\"", ""), "");
-    EXPECT_EQ(ResumeValidator("v1", ""), "");  // not a tag at all
-}
-
-TEST(Resume, WhatIsRetried) {
-    for (uint32_t code : {12002u, 12007u, 12029u, 12030u, 12031u, 12152u, 10054u})
-        EXPECT_TRUE(RetryableError(code)) << code;
-    // Trust failures, a handle closed under the call (cancel), a bad handle.
-    for (uint32_t code : {12038u, 12044u, 12045u, 12057u, 12157u, 12017u, 6u})
-        EXPECT_FALSE(RetryableError(code)) << code;
+    for (uint32_t code : {12002u, 12007u, 12029u, 12030u, 12031u, 12152u}) EXPECT_TRUE(RetryableError(code)) << code;
+    // Trust failures, a handle closed under the call (a cancel).
+    for (uint32_t code : {12038u, 12045u, 12057u, 12157u, 12017u}) EXPECT_FALSE(RetryableError(code)) << code;
     for (uint32_t status : {0u, 408u, 429u, 500u, 502u, 503u, 504u}) EXPECT_TRUE(RetryableStatus(status)) << status;
-    for (uint32_t status : {206u, 403u, 404u, 410u, 416u, 501u}) EXPECT_FALSE(RetryableStatus(status)) << status;
+    for (uint32_t status : {206u, 404u, 416u, 501u}) EXPECT_FALSE(RetryableStatus(status)) << status;
 }
 
-// Each run starts afresh; each row is one failed attempt and the wait that
-// follows it (-1: the download fails).
+// Each row is one failed attempt of a run and the wait after it (-1: fail).
 TEST(Resume, RetryDecision) {
     const struct { int run; bool retryable, newBytes; uint32_t since; int64_t retryAfter; unsigned max; int64_t wait; } rows[] = {
-        // Dies at the same byte every time: four in a row without one fail.
-        {1, true, true, 0, -1, 20, 1000},
+        {1, true, true, 0, -1, 20, 1000},  // dies at the same byte: four without one
         {1, true, false, 1000, -1, 20, 2000},
         {1, true, false, 3000, -1, 20, 4000},
         {1, true, false, 7000, -1, 20, 8000},
         {1, true, false, 15000, -1, 20, -1},
-        // New bytes start the waits and the count again.
         {2, true, false, 0, -1, 20, 1000},
-        {2, true, false, 1000, -1, 20, 2000},
-        {2, true, true, 0, -1, 20, 1000},
-        {2, true, false, 1000, -1, 20, 2000},
+        {2, true, true, 1000, -1, 20, 1000},  // a new byte starts the waits again
         {3, false, true, 0, -1, 20, -1},
         {4, true, false, 0, 2500, 20, 2500},  // the server's wait, when longer
-        {4, true, false, 2500, 500, 20, 2000},
-        {4, true, false, 4500, 90000, 20, 30000},  // up to 30 s
+        {4, true, false, 2500, 90000, 20, 30000},  // up to 30 s
         {5, true, true, 60000, -1, 20, -1},  // a minute without a new byte
-        {6, true, true, 0, -1, 1, -1},        // one attempt in all
-        {7, true, true, 0, -1, 3, 1000},
-        {7, true, true, 0, -1, 3, 1000},
-        {7, true, true, 0, -1, 3, -1},
+        {6, true, true, 0, -1, 2, 1000},
+        {6, true, true, 0, -1, 2, -1},  // attempts in all
     };
     TRetryState state;
-    int run = 0;
-    for (const auto& r : rows) {
-        if (r.run != run) state = TRetryState();
-        run = r.run;
-        EXPECT_EQ(NextRetryWait(state, r.retryable, r.newBytes, r.since, r.retryAfter, r.max), r.wait)
-            << "run " << r.run << ", attempt " << state.Attempts;
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        const auto& r = rows[i];
+        if (i == 0 || rows[i - 1].run != r.run) state = TRetryState();
+        EXPECT_EQ(NextRetryWait(state, r.retryable, r.newBytes, r.since, r.retryAfter, r.max), r.wait) << "row " << i;
     }
 }
 
 TEST(Resume, RangeAnswer) {
-    const struct { uint32_t status; const char* range; int64_t from, total; TRangeAnswer answer; } rows[] = {
-        {206, "bytes 400-999/1000", 400, 1000, TRangeAnswer::Append},
-        {200, "", 400, 1000, TRangeAnswer::Whole},
-        {206, "bytes 0-999/1000", 400, 1000, TRangeAnswer::StartOver},    // elsewhere
-        {206, "bytes 400-1999/2000", 400, 1000, TRangeAnswer::StartOver},  // another total
-        {206, "", 400, 1000, TRangeAnswer::StartOver},
-        {416, "bytes */1000", 1000, 1000, TRangeAnswer::Complete},
-        {416, "bytes */900", 400, 1000, TRangeAnswer::StartOver},
-        {416, "", 400, 1000, TRangeAnswer::StartOver},
-        {503, "", 400, 1000, TRangeAnswer::NotRange},
+    const struct { uint32_t status; const char* range; int64_t from; TRangeAnswer answer; } rows[] = {
+        {206, "bytes 400-999/1000", 400, TRangeAnswer::Append},
+        {200, "", 400, TRangeAnswer::Whole},
+        {206, "bytes 0-999/1000", 400, TRangeAnswer::StartOver},    // elsewhere
+        {206, "bytes 400-1999/2000", 400, TRangeAnswer::StartOver},  // another total
+        {416, "bytes */1000", 1000, TRangeAnswer::Complete},
+        {416, "bytes */900", 400, TRangeAnswer::StartOver},
+        {503, "", 400, TRangeAnswer::NotRange},
     };
     for (const auto& r : rows)
-        EXPECT_EQ(JudgeRangeAnswer(r.status, r.range, r.from, r.total), r.answer) << r.status << " " << r.range;
+        EXPECT_EQ(JudgeRangeAnswer(r.status, r.range, r.from, 1000), r.answer) << r.status << " " << r.range;
 }
 
 }  // namespace
