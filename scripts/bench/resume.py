@@ -1,5 +1,7 @@
 """Phase 6: a body over a link that breaks every few MiB, resumed by the
 engine, against the same body over a clean link."""
+import time
+
 from .config import MiB, median, say
 
 
@@ -21,10 +23,11 @@ def run(b, size, every, runs):
     for round_ in range(runs + 1):
         for key, path in (("clean", "/clean"), ("broken", "/broken-%d" % round_)):
             b.clean_outputs()
+            start = time.monotonic()  # the server logs the same clock
             r = b.wine_run("enginebench", ["--attempts", "20", b.url(path)], 300, "resume-%s-%d" % (key, round_))
             if not r.report["ok"] or r.report.get("bytes") != size:
                 raise SystemExit("(resume %s) failed: %s" % (key, r.report["line"]))
-            seen = [e for e in b.requests_since(0, path) if e["target"] == path]
+            seen = [e for e in b.requests_since(start, path) if e["target"] == path]
             r.report.update(requests=len(seen), sent=sum(e["sent"] for e in seen))
             results[key] += [r] if round_ else []
         say("resumption round %d of %d done" % (round_, runs))
