@@ -6,3 +6,4 @@
 
 const char* const DownloadHost = QD_DOWNLOAD_HOST;
 const char* const ExpectedSigner = QD_EXPECTED_SIGNER;
+const unsigned DownloadAttempts = QD_DOWNLOAD_ATTEMPTS;

@@ -22,6 +22,9 @@ const UINT WM_DOWNLOAD_DONE = WM_USER + 101;
 // Posted with a status text for the status line: an std::string the dialog
 // takes over (lParam).
 const UINT WM_DOWNLOAD_STATUS = WM_USER + 102;
+// Posted while the worker waits before another attempt: the seconds left
+// (wParam), 0 once the wait is over.
+const UINT WM_DOWNLOAD_WAIT = WM_USER + 103;
 
 enum : int {
     IDC_PROGRESS = 101,
@@ -32,6 +35,8 @@ enum : int {
 
 // The HTTPS host of this build (host or host:port).
 extern const char* const DownloadHost;
+// How many requests one download of this build may make.
+extern const unsigned DownloadAttempts;
 
 class TDownloadThread;
 
@@ -47,6 +52,7 @@ public:
     void CloseRequested();
     void SaveCopyClicked();
     void StatusArrived(const std::string& text);
+    void ShowRetryWait(unsigned secondsLeft);
     void ThreadDone();
     void TimerElapsed(UINT_PTR timer);
     void Failed(HWND window, const std::string& text);
@@ -77,6 +83,7 @@ private:
     void DownloadJob();
     void DownloadProgress(int64_t received, int64_t total);
     void DownloadStatus(const char* text);
+    void DownloadWaiting(unsigned secondsLeft);
 
     // The completion (Completion_win.cpp), on the user-interface thread.
     void Finish();
@@ -99,6 +106,7 @@ private:
     // When the worker's end arrived: a start refused soon after is tried again.
     DWORD DownloadEnded = 0;
     bool WaitingShown = false;
+    bool RetryWaiting = false;
     std::string StatusBeforeWaiting;
     TDownloadThread* Thread = nullptr;
     std::unique_ptr<TTovDownload> Downloader;

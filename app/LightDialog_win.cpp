@@ -74,9 +74,10 @@ TDownloadDialog::TDownloadDialog() {
           Format("/installer.php?serial=%s&year=%s", {Serial, Year});
     Tracker.reset(new TProgressTracker());
     Tracker->DecimalSeparator = LocaleDecimalSeparator();
-    Downloader.reset(new TTovDownload(Format("TovInstaller/%s", {GetVersionText()})));
+    Downloader.reset(new TTovDownload(Format("TovInstaller/%s", {GetVersionText()}), DownloadAttempts));
     Downloader->OnProgress = BindProgress<&TDownloadDialog::DownloadProgress>(this);
     Downloader->OnStatus = BindStatus<&TDownloadDialog::DownloadStatus>(this);
+    Downloader->OnWait = BindWait<&TDownloadDialog::DownloadWaiting>(this);
 }
 
 TDownloadDialog::~TDownloadDialog() {
@@ -160,12 +161,28 @@ void TDownloadDialog::SaveCopyClicked() {
     if (Phase.TakesChoices()) SaveCopy = !SaveCopy;
 }
 
+void TDownloadDialog::DownloadWaiting(unsigned secondsLeft) {
+    // The tracker is the worker's: told here that the wait is no part of the
+    // rate. The dialog shows the rest.
+    Tracker->Restart();
+    ::PostMessageW(Wnd, WM_DOWNLOAD_WAIT, secondsLeft, 0);
+}
+
+void TDownloadDialog::ShowRetryWait(unsigned secondsLeft) {
+    if (Phase.Stop() != TRunPhase::TStop::None) return;
+    RetryWaiting = secondsLeft > 0;
+    if (RetryWaiting)
+        SetItemText(IDC_STATUS, Format(LoadPluralText(IDS_RETRY_IN, secondsLeft), {secondsLeft}).c_str());
+    // A question on screen shows the paused state already, and restores it.
+    if (Phase.Stage() != TRunPhase::TStage::Confirming) Taskbar.Paused(RetryWaiting);
+}
+
 void TDownloadDialog::CloseRequested() {
     // Once the completion has begun there is no download left to cancel.
     if (!Phase.BeginConfirming()) return;
     Taskbar.Paused(true);
     int answer = Ask(Wnd, IDS_ASK_CANCEL);
-    Taskbar.Paused(false);
+    Taskbar.Paused(RetryWaiting);
     Phase.EndConfirming();
     if (answer == IDYES) AbortDownload();
     Finish();
@@ -194,7 +211,7 @@ void TDownloadDialog::TimerElapsed(UINT_PTR timer) {
 void TDownloadDialog::CheckSilence() {
     if (!Phase.Watching()) return;
     const uint32_t silent = Downloader->SilentFor();
-    if (silent >= SilenceTimeoutMs) {
+    if (Downloader->Stalled()) {
         // Failed as the client fails a time-out; a question on screen is
         // answered first, as when the download ends meanwhile.
         Phase.Stopped(TRunPhase::TStop::TimedOut);
@@ -248,6 +265,9 @@ INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             DownloadDialog->StatusArrived(*text);
             break;
         }
+        case WM_DOWNLOAD_WAIT:
+            DownloadDialog->ShowRetryWait(static_cast<unsigned>(wParam));
+            break;
         case WM_DOWNLOAD_DONE:
             DownloadDialog->ThreadDone();
             break;

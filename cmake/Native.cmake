@@ -40,6 +40,8 @@ if(QD_FUZZ AND QD_CLANGXX)
     "ContentDisposition:content_disposition"
     "Format:format"
     "ContentLength:content_length"
+    "ContentRange:content_range"
+    "RetryAfter:retry_after"
     "FormatByteSize:byte_size")
   set(_fuzz_flags -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
                   ${QD_INCLUDE_FLAGS})

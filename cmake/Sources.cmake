@@ -14,7 +14,7 @@ set(QD_BELOW_app net progress)
 # Platform-free code: compiles with the host compiler too, so it is unit-tested
 # natively under the sanitizers.
 set(QD_PORTABLE_rtl rtl/Format.cpp rtl/Stream.cpp rtl/SystemError.cpp rtl/Texts.cpp)
-set(QD_PORTABLE_net net/iTovInetUtils.cpp)
+set(QD_PORTABLE_net net/iTovInetUtils.cpp net/Resume.cpp)
 set(QD_PORTABLE_progress progress/ProgTracker.cpp)
 set(QD_PORTABLE_app app/TovUtil.cpp app/RunPhase.cpp)
 

@@ -146,7 +146,12 @@ void TProgressTracker::Update(int64_t received, int64_t total) {
     }
 
     const uint32_t now = TickSource();
-    if (LastTick == 0) LastTick = now;
+    // A count gone back is a start over: measured from there.
+    if (LastTick == 0 || received < LastReceived) {
+        LastTick = now;
+        LastReceived = received;
+        TextDirty = Started;  // the amount kept, shown at once
+    }
     const uint32_t elapsed = now - LastTick;  // unsigned: right across the wrap
 
     Received = received;

@@ -27,6 +27,10 @@ public:
     // formats nothing. Raises ERangeError when the percentage quotient does
     // not fit 32 bits (EIntOverflow for counts near the 64-bit limit).
     void Update(int64_t received, int64_t total);
+    // After a pause (a wait between attempts) or a count gone back (a start
+    // over): the next count begins a new window, so neither is taken for the
+    // rate, which stays as it was until a window measures anew.
+    void Restart() { LastTick = 0; }
 
     // Test-and-clear: true once per change.
     bool TextChanged();

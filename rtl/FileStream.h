@@ -11,6 +11,7 @@ public:
 
     size_t Write(const void* data, size_t count) override;
     int64_t Size() override;
+    void Truncate(int64_t size) override;
     // Closes the file now; the stream stores nothing afterwards.
     void Close() { file_.Reset(); }
 

@@ -19,3 +19,10 @@ int64_t TFileStream::Size() {
     if (!::GetFileSizeEx(file_.Get(), &size)) RaiseLastSystemError();
     return size.QuadPart;
 }
+
+void TFileStream::Truncate(int64_t size) {
+    LARGE_INTEGER position;
+    position.QuadPart = size;
+    if (!::SetFilePointerEx(file_.Get(), position, nullptr, FILE_BEGIN) || !::SetEndOfFile(file_.Get()))
+        RaiseLastSystemError();
+}

@@ -11,6 +11,9 @@ public:
     // Stores up to `count` bytes; returns how many were stored.
     virtual size_t Write(const void* data, size_t count) = 0;
     virtual int64_t Size() = 0;
+    // Cuts the stream back to its first `size` bytes; the next write
+    // follows them. Raises when it cannot.
+    virtual void Truncate(int64_t size) = 0;
 
     // Write-all: fewer bytes stored than given raises EWriteError.
     void WriteBuffer(const void* data, size_t count);

@@ -71,6 +71,8 @@
 #define IDS_SECONDS 80
 #define IDS_MINUTE_SECONDS 88
 #define IDS_MINUTES 96
+/* The status line while a failed download waits to try again. */
+#define IDS_RETRY_IN 104
 
 #define IDS_PLURAL_ZERO 0
 #define IDS_PLURAL_ONE 1

@@ -222,7 +222,7 @@ for pair in "${pairs[@]}"; do
              "$(value_arg QD_DOWNLOAD_HOST "$host" $host_set)"
              "$(value_arg QD_FILE_VERSION "$version" $version_set)"
              "$(value_arg QD_LANGUAGES "$languages" $languages_set)"
-             "$(value_arg QD_EXPECTED_SIGNER "$signer" $signer_set)")
+             "$(value_arg QD_EXPECTED_SIGNER "$signer" $signer_set)" -UQD_DOWNLOAD_ATTEMPTS)
   if ! { "${configure[@]}" && cmake --build "$build" -j "$jobs" --target QuilletDownloader; } >"$log" 2>&1; then
     tail -30 "$log" >&2
     fail "building $name failed (above: the end of its log)"
@@ -267,6 +267,7 @@ cached() { sed -n "s/^$1:[A-Z]*=//p" "$cache"; }
   echo "version: $(cached QD_FILE_VERSION)"
   echo "languages: $(cached QD_LANGUAGES)"
   echo "expected signer: $(cached QD_EXPECTED_SIGNER)"
+  echo "download attempts: $(cached QD_DOWNLOAD_ATTEMPTS)"
   if [ $signing = 1 ]; then
     echo "signed: yes, Authenticode SHA-256, by $subject${timestamp:+, time-stamped by $timestamp}"
   else

@@ -18,12 +18,14 @@ measures, with medians over several rounds:
   4. the size of the release program and its imports;
   5. start-up: from process start until the request reaches the server,
      and the steps on the way (the program's from its benchmark build,
-     tests/variants/startup_steps.cpp), against the dialog-started loop.
+     tests/variants/startup_steps.cpp), against the dialog-started loop;
+  6. a 64 MiB body over a link cut every 8 MiB, resumed by the engine, against
+     the same body over a clean link: time, requests, bytes the server sent.
 
 Modules, one a phase: procs (running and sampling processes), bed (display,
 wineserver, prefix, server), throughput, whole, memory, image (size and
-imports), report (the table, results.json, docs/performance.md); config holds
-the paths, the variants and the targets.
+imports), report (the table, results.json, docs/performance.md), resume
+(a link that breaks); config holds the paths, the variants and the targets.
 
 Run through scripts/bench.sh, which installs and builds what it needs first.
 Everything lives under build/bench-wine (prefix, certificates, bodies,

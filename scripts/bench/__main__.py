@@ -6,7 +6,7 @@ import sys
 import time
 
 from . import __doc__ as about
-from . import image, memory, report, throughput, whole
+from . import image, memory, report, resume, throughput, whole
 from .config import DOCS, EXES, GiB, MiB, WORK, say, shipped_open_url_flags, throughput_variants
 from .bed import Bed
 from .procs import busy_processes, machine
@@ -39,16 +39,18 @@ def main():
         tp = throughput.run(b, variants, a.body, a.runs)
         wh = whole.run(b, b.padded_installer(a.whole_body), a.whole_body, a.runs, flags)
         mem = memory.run(b, mem_sizes, a.mem_runs)
+        res = resume.run(b, 64 * MiB, 8 * MiB, a.runs)
     size_info = image.run(EXES["release"])
     info["load_after"] = os.getloadavg()
-    text = report.table(a, info, variants, tp, wh, mem, size_info)
+    text = report.table(a, info, variants, tp, wh, mem, size_info) + "\n\n" + "\n".join(
+        resume.lines(64 * MiB, 8 * MiB, res))
     with open(os.path.join(WORK, "results.md"), "w") as f:
         f.write(text + "\n")
     with open(os.path.join(WORK, "results.json"), "w") as f:
         json.dump({"machine": info, "args": vars(a), "throughput": report.raw(tp[0]),
                    "empty": report.raw(tp[1]), "whole": report.raw(wh),
                    "memory": {str(k): report.raw({"runs": v})["runs"] for k, v in mem.items()},
-                   "release": size_info, "seconds": time.monotonic() - started}, f, indent=1)
+                   "release": size_info, "resumption": report.raw(res), "seconds": time.monotonic() - started}, f, indent=1)
     if not a.quick:
         report.update_docs(text)
     print(text)

@@ -244,7 +244,7 @@ class EngineRun:
 
     def __init__(self, result):
         self.result = result
-        self.events = []      # ("status", text) / ("progress", received, total) / ("abort_at", n)
+        self.events = []      # ("status", text) / ("progress", received, total) / ("abort_at" | "wait", n)
         self.ok = False
         self.error = None     # (class name, error number or None, message)
         self.aborted = self.closing = self.filename = self.written = self.elapsed_ms = None
@@ -256,8 +256,8 @@ class EngineRun:
             elif word == "progress":
                 r, t = rest.split()
                 self.events.append(("progress", int(r), int(t)))
-            elif word == "abort_at":
-                self.events.append(("abort_at", int(rest)))
+            elif word in ("abort_at", "wait"):
+                self.events.append((word, int(rest)))
             elif word == "ok":
                 self.ok = True
             elif word == "error":
@@ -283,6 +283,12 @@ class EngineRun:
     @property
     def progress(self):
         return [(e[1], e[2]) for e in self.events if e[0] == "progress"]
+
+    @property
+    def waits(self):
+        """The length in whole seconds of each wait between attempts."""
+        counts = [e[1] for e in self.events if e[0] == "wait"]
+        return [n for n, before in zip(counts, [0] + counts) if before == 0 and n]
 
     @property
     def message(self):

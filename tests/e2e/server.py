@@ -14,7 +14,9 @@ Each path has a route: a dict saying exactly what goes on the wire.
   chunk, delay         bytes per write and seconds between writes (pacing)
   stall                seconds to wait after the headers, before the body
   answer_after         seconds to wait after the request, before the status line
-  cut_after            close the connection after K body bytes
+  cut_after            close the connection after K body bytes (of the whole
+                       file, wherever a range starts)
+  reset_after          after K body bytes, reset the connection (TCP RST)
   hold_after           after K body bytes send nothing more, the connection open
   paced_bytes          pace (chunk, delay) only the first N body bytes
   chunked              Transfer-Encoding: chunked, one chunk per write
@@ -24,6 +26,11 @@ Each path has a route: a dict saying exactly what goes on the wire.
                        ("" closes without a response)
   filler_headers       about N bytes of extra X-Filler-* header lines
   keep_alive           keep the connection open (default: Connection: close)
+  ranges               answer "Range: bytes=N-" with 206 and Content-Range (416
+                       at or past the end) when If-Range is absent or equals the
+                       route's ETag or Last-Modified header; 200 otherwise
+  range_shift          a 206 starts this many bytes before the byte asked for
+  then                 the route of every later request, once this one served one
 
 A server made with mute=True takes connections and never answers, not even
 the TLS hello; one made with tls13_only=True refuses every older protocol.
@@ -45,6 +52,7 @@ import http
 import http.server
 import json
 import os
+import re
 import socket
 import socketserver
 import ssl
@@ -96,7 +104,8 @@ def normalize(rt):
     known = {"status", "reason", "status_line", "headers", "content_length", "body",
              "body_b64", "body_size", "body_file", "chunk", "delay", "stall", "cut_after",
              "chunked", "chunked_omit_last", "redirect", "raw", "raw_b64",
-             "filler_headers", "keep_alive", "answer_after", "hold_after", "paced_bytes"}
+             "filler_headers", "keep_alive", "answer_after", "hold_after", "paced_bytes",
+             "reset_after", "ranges", "range_shift", "then"}
     unknown = set(rt) - known
     if unknown:
         raise ValueError("unknown route keys: " + ", ".join(sorted(unknown)))
@@ -115,6 +124,8 @@ def normalize(rt):
     s.setdefault("content_length", "auto")
     s.setdefault("chunk", 65536)
     s.setdefault("delay", 0.0)
+    if "then" in s:
+        s["then"] = normalize(s["then"])
     return s
 
 
@@ -154,7 +165,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             "outcome": "started",
         }
         owner._log(entry)
-        rt = owner._route_for(parts.path)
+        rt = owner._route_for(parts.path, take=True)
         try:
             self._respond(rt, entry, send_body)
         except (OSError, ssl.SSLError):
@@ -187,7 +198,20 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             return
         body = _Body(rt)
         chunked = bool(rt.get("chunked"))
-        lines = [rt.get("status_line") or "HTTP/1.1 %s %s" % (rt["status"], rt["reason"])]
+        status, reason, start, extra = rt["status"], rt["reason"], 0, []
+        asked = re.fullmatch(r"bytes=(\d+)-", self.headers.get("Range") or "")
+        validators = [v for n, v in rt["headers"] if n.lower() in ("etag", "last-modified")]
+        if_range = self.headers.get("If-Range")
+        if rt.get("ranges") and asked and (if_range is None or if_range in validators):
+            start = max(0, int(asked.group(1)) - int(rt.get("range_shift", 0)))
+            if start >= body.length:
+                status, reason, start = 416, "Range Not Satisfiable", body.length
+                extra.append("Content-Range: bytes */%d" % body.length)
+            else:
+                status, reason = 206, "Partial Content"
+                extra.append("Content-Range: bytes %d-%d/%d" % (start, body.length - 1, body.length))
+        entry["status"] = status
+        lines = [rt.get("status_line") or "HTTP/1.1 %s %s" % (status, reason)] + extra
         names = {h[0].lower() for h in rt["headers"]}
         if "content-type" not in names:
             lines.append("Content-Type: application/octet-stream")
@@ -195,7 +219,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         if chunked:
             lines.append("Transfer-Encoding: chunked")
         elif cl == "auto":
-            lines.append("Content-Length: %d" % body.length)
+            lines.append("Content-Length: %d" % (body.length - start))
         elif cl is not None:
             lines.append("Content-Length: %s" % cl)
         for name, value in rt["headers"]:
@@ -223,13 +247,13 @@ class _Handler(http.server.BaseHTTPRequestHandler):
                 return
 
         limit = body.length
-        cut = rt.get("cut_after", rt.get("hold_after"))
+        cut = rt.get("cut_after", rt.get("hold_after", rt.get("reset_after")))
         if cut is not None:
-            limit = min(limit, int(cut))
+            limit = max(start, min(limit, int(cut)))
         paced = int(rt.get("paced_bytes", limit))
         chunk = max(1, int(rt["chunk"]))
         delay = float(rt["delay"])
-        offset = 0
+        offset = start
         while offset < limit:
             piece = body.read(offset, min(chunk, limit - offset))
             if chunked:
@@ -242,7 +266,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             else:
                 self._write(piece)
             offset += len(piece)
-            entry["sent"] = offset
+            entry["sent"] = offset - start
             if delay and offset < min(limit, paced):
                 if owner._stopping.wait(delay):
                     entry["outcome"] = "stopped"
@@ -253,7 +277,13 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             owner._stopping.wait(owner.max_stall)
             self.close_connection = True
             return
-        if cut is not None and cut < body.length:
+        if "reset_after" in rt and limit < body.length:
+            # Linger of 0: the close sends a reset, and drops what is unsent.
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\0\0\0\0\0\0\0")
+            entry["outcome"] = "reset"
+            self.close_connection = True
+            return
+        if cut is not None and limit < body.length:
             entry["outcome"] = "cut"
             self.close_connection = True
             return
@@ -359,9 +389,12 @@ class TestServer:
         with self._lock:
             self._routes[path] = normalize(rt)
 
-    def _route_for(self, path):
+    def _route_for(self, path, take=False):
         with self._lock:
-            rt = self._routes.get(path) or self._routes.get("*")
+            key = path if path in self._routes else "*"
+            rt = self._routes.get(key)
+            if take and rt and "then" in rt:
+                self._routes[key] = rt["then"]
         return rt or normalize({"status": 404, "body": "no route\n"})
 
     # -- log ----------------------------------------------------------------

@@ -74,6 +74,8 @@ class Fits(wincase.Case):
         dlg = self.launch(lang=code)
         for name in STATUS_TEXTS:
             self.fits(dlg, STATUS, dpi, texts[name])
+        for name in [n for n in texts if n.startswith("IDS_RETRY_IN+")]:  # the longest wait has two digits
+            self.fits(dlg, STATUS, dpi, wincase.formatted(texts[name], 30))
         self.assertEqual(self.driver.text(dlg, CHECKBOX), texts["IDS_SAVE_COPY"])
         self.fits(dlg, CHECKBOX, dpi)
         width, room, _, line = self.driver.cmd(

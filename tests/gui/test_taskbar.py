@@ -83,14 +83,16 @@ class Taskbar(wincase.Case):
         self.assertEqual(self.states(calls), ["indeterminate", "normal", "paused", "normal", "noprogress"])
         self.assert_values_rise_to_100(calls)
 
-    def test_failure_shows_error_while_its_boxes_are_open(self):
-        self.start(body=wincase.padded(self.payload, 400000), chunk=8192, delay=0.05, cut_after=100000)
-        self.assertIn("incomplete", self.driver.answer(wincase.BOX, "Download Failed: ", 1, wincase.BOX_MS))
+    def test_waits_pause_and_the_failure_shows_error_while_its_boxes_are_open(self):
+        self.start(body=wincase.padded(self.payload, 400000), chunk=8192, delay=0.05, cut_after=100000,
+                   headers=[["ETag", '"v1"']], ranges=True)
+        self.assertIn("incomplete", self.driver.answer(wincase.BOX, "Download Failed: ", 1, 40000))
         self.assertEqual(self.calls()[-1], "state error")
         self.answer_exact(wincase.BROWSER_QUESTION, IDNO)
         self.wait_exit()
         calls = self.calls()
-        self.assertEqual(self.states(calls), ["indeterminate", "normal", "error"])
+        # Paused through each of the four waits between attempts.
+        self.assertEqual(self.states(calls), ["indeterminate", "normal"] + ["paused", "normal"] * 4 + ["error"])
         values = [int(c.split()[1]) for c in calls if c.startswith("value ")]
         self.assertTrue(values and values == sorted(values) and values[-1] < 100, calls)
 

@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """A server that misbehaves, end to end through the program: the
-connection cut mid-body with and without a length, a stall after the headers
+connection cut mid-body with and without a length (with one, every time at
+the same byte: a bounded number of resumed attempts, then the failure), a
+server busy while the user cancels the wait, a stall after the headers
 followed by a trickle while the user cancels, a status number beyond 31 bits,
 redirect loops, replies that are not HTTP, and 64 KiB of headers. Each run
 ends with a clear message or a normal end, exit code 0, within a bounded
@@ -25,8 +27,11 @@ WAITING = "Waiting for the server..."
 # The client's own text for its time-out: Windows', Wine's.
 TIMED_OUT = ["Download Failed: The operation timed out", "Download Failed: The request has timed out"]
 
+RETRYING = "Connection lost. Trying again in "
+
 # How the server falls silent or slow, and what the run comes to: the
-# time-out (the waiting text after 5 s, the failure after 30 s), Yes to the
+# time-out (the waiting text after 5 s, the failure once no byte came for
+# 60 s, the client being held in one call meanwhile), Yes to the
 # cancel question while silent, or a completed run, with the waiting text only
 # while an answer is 12 s in coming.
 SILENCES = [
@@ -66,12 +71,34 @@ class NetworkFaults(wincase.Case):
 
     # -- the body cut short ----------------------------------------------------------
 
-    def test_cut_with_a_length_is_reported_and_the_part_kept(self):
+    def test_cut_at_the_same_byte_every_time_is_reported_and_the_part_kept(self):
         body = wincase.padded(self.payload, 300000)
-        self.serve(body=body, cut_after=150000)
+        self.serve(body=body, cut_after=150000, headers=[["ETag", '"v1"']], ranges=True)
         self.run_program()
-        self.assert_failure("Download Failed: Download incomplete: 150000 of 300000 bytes received")
+        # Four resumptions that bring nothing, after waits of 1, 2, 4 and 8 s.
+        self.assertEqual(self.answer_failure(40000),
+                         "Download Failed: Download incomplete: 150000 of 300000 bytes received")
+        self.wait_exit()
+        self.assertEqual(self.installer_runs(), [])
         self.assertEqual(wincase.read(self.temp_file), body[:150000], "the part received was not kept")
+        self.assertEqual([wincase.harness.header(e, "Range") for e in self.downloads()], [None] + ["bytes=150000-"] * 4)
+
+    def test_cancel_during_the_wait_between_attempts(self):
+        self.serve(status=503, headers=[["Retry-After", "20"]])
+        dlg = self.run_program()
+        retrying = lambda: self.driver.text(dlg, STATUS).startswith(RETRYING)
+        self.assertTrue(wincase.poll(retrying, 15), self.driver.text(dlg, STATUS))
+        self.driver.cmd("close", dlg)
+        self.answer_exact("Cancel Download?", IDNO)
+        time.sleep(1.5)  # No: the countdown goes on
+        self.assertTrue(retrying(), self.driver.text(dlg, STATUS))
+        self.driver.cmd("close", dlg)
+        self.answer_exact("Cancel Download?", IDYES)
+        answered = time.monotonic()
+        self.wait_exit(10000)
+        self.assertLess(self.note("ended after Yes", time.monotonic() - answered), 2 + 5)
+        self.assertEqual(self.program_boxes(), [])
+        self.assertEqual(len(self.downloads()), 1)
 
     def test_cut_without_a_length_looks_complete(self):
         # Cut inside the padding: what arrived is still a whole program, and
@@ -149,8 +176,8 @@ class NetworkFaults(wincase.Case):
                     self.assertLess(self.note(name + ", ended after Yes", time.monotonic() - answered), 2 + 5)
                     self.assertEqual(self.program_boxes(), [])
                 elif outcome == "time-out":
-                    self.assertIn(self.answer(wincase.IDOK, 45000), TIMED_OUT)
-                    self.assertTrue(30 <= self.note(name + ", failed after", time.monotonic() - began) <= 38)
+                    self.assertIn(self.answer(wincase.IDOK, 75000), TIMED_OUT)
+                    self.assertTrue(60 <= self.note(name + ", failed after", time.monotonic() - began) <= 68)
                     self.answer_exact(wincase.BROWSER_QUESTION, IDNO)
                     self.wait_exit()
                     self.check_kept_part(route, body)

@@ -3,11 +3,12 @@
 // --tracker, feed a progress tracker the way the dialog does, without the
 // window), and one line of results at the end.
 //
-// enginebench [--out PATH] [--agent TEXT] [--tracker] [--report FILE] <url>
+// enginebench [--out PATH] [--agent TEXT] [--tracker] [--attempts N] [--report FILE] <url>
 //   --out PATH    file to write; "temp:NAME" is NAME in %TEMP%
 //                 (default temp:Quillet_2024_Setup.exe)
 //   --tracker     every progress call goes through TProgressTracker: Update,
 //                 then the text when it changed, then the percentage
+//   --attempts N  requests the download may make (default 1)
 //   --report FILE one line: ok|error, bytes, callback counts, timings in ms
 #include <windows.h>
 
@@ -27,6 +28,7 @@ struct Counter {
     long statusCalls = 0;
     long texts = 0;
     long percents = 0;
+    long waits = 0;
     size_t textBytes = 0;
     int64_t received = 0;
     double firstProgress = 0;
@@ -44,6 +46,7 @@ struct Counter {
         if (tracker->PercentChanged()) ++percents;
     }
     void Status(const char*) { ++statusCalls; }
+    void Wait(unsigned secondsLeft) { waits += secondsLeft == 0; }
 };
 
 }  // namespace
@@ -52,8 +55,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     const std::vector<std::string> args = bench::Arguments();
     bench::DownloadOptions o;
     bool useTracker = false;
+    unsigned attempts = 1;
     for (size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "--tracker") useTracker = true;
+        else if (args[i] == "--attempts" && i + 1 < args.size()) attempts = std::stoul(args[++i]);
         else if (!o.Take(args, i)) return 2;
     }
     if (o.url.empty()) return 2;
@@ -62,9 +67,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     TProgressTracker tracker;
     Counter counter;
     if (useTracker) counter.tracker = &tracker;
-    TTovDownload engine(o.agent);
+    TTovDownload engine(o.agent, attempts);
     engine.OnProgress = BindProgress<&Counter::Progress>(&counter);
     engine.OnStatus = BindStatus<&Counter::Status>(&counter);
+    engine.OnWait = BindWait<&Counter::Wait>(&counter);
 
     const double t0 = bench::NowMs();
     HANDLE file = o.Open(path);
@@ -90,7 +96,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
             " first_ms=" + bench::Fixed(counter.firstProgress ? counter.firstProgress - t0 : 0) +
             " transfer_ms=" + bench::Fixed(tEnd - t0) + " closed_ms=" + bench::Fixed(tClosed - t0) +
             " notices=" + std::to_string(counter.statusCalls) + " texts=" + std::to_string(counter.texts) +
-            " percents=" + std::to_string(counter.percents);
+            " percents=" + std::to_string(counter.percents) + " waits=" + std::to_string(counter.waits);
     bench::Report(o.report, line);
     return failure.empty() ? 0 : 1;
 }

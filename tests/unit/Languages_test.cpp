@@ -21,7 +21,7 @@
 namespace {
 
 const char* const Categories[] = {"zero", "one", "two", "few", "many", "other"};
-const char* const PluralTexts[] = {"IDS_SECONDS", "IDS_MINUTE_SECONDS", "IDS_MINUTES"};
+const char* const PluralTexts[] = {"IDS_SECONDS", "IDS_MINUTE_SECONDS", "IDS_MINUTES", "IDS_RETRY_IN"};
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

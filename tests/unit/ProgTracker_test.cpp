@@ -140,6 +140,24 @@ TEST(Tracker, WorkedWindows) {
     EXPECT_EQ(t.LastReceived, 254096);
 }
 
+// A wait of 10 s between attempts, then a start over: neither is a window.
+TEST(Tracker, PauseAndStartOverKeepTheRate) {
+    const Step steps[] = {
+        {10000, 4096, 1000000, 0, false, false, 0.0, 0, nullptr},
+        {11000, 104096, 1000000, 10, true, true, 0.0, 0, nullptr},
+        {12000, 204096, 1000000, 20, true, true, 100000.0, 9, nullptr},
+        {22000, 214096, 1000000, 21, true, true, 100000.0, 9,
+         " 209 KB of  977 KB (97.7 KB/s)   9 seconds remaining"},
+        {23000, 314096, 1000000, 31, true, true, 100000.0, 8, nullptr},
+        {23500, 4096, 1000000, 0, true, true, 100000.0, 8, nullptr},
+        {24500, 104096, 1000000, 10, true, true, 100000.0, 10, nullptr},
+    };
+    TProgressTracker t = MakeTracker();
+    RunSteps(t, steps, 3);
+    t.Restart();
+    RunSteps(t, steps + 3, std::size(steps) - 3);
+}
+
 TEST(Tracker, TickCounterWrapsInsideAWindow) {
     const Step steps[] = {
         {0xFFFFF000u, 4096, 1000000, 0, false, false, 0.0, 0, nullptr},

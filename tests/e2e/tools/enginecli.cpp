@@ -2,6 +2,7 @@
 // its owner would see, one line each, in the order it happened:
 //   status <text>                      every OnStatus call
 //   progress <received> <total>        every OnProgress call
+//   wait <seconds left>                every OnWait call (0: the wait is over)
 //   abort_at <received>                when the second thread called Abort
 // and at the end:
 //   ok | error <ClassName> <ErrorNumber or -> <message>
@@ -12,6 +13,7 @@
 //
 // enginecli [options] <url>
 //   --agent <text>        user agent (default TovInstaller/1.1)
+//   --attempts <n>        requests one download may make (default 1)
 //   --out <path>          write into this file (CreateFileA + TFileStream);
 //                         without it the bytes are counted and dropped
 //   --abort-after <ms>    call Abort from a second thread after <ms>
@@ -67,6 +69,7 @@ struct Recorder {
         received = r;
         Print("progress " + Num(r) + " " + Num(total));
     }
+    void Wait(unsigned seconds) { Print("wait " + Num(seconds)); }
 };
 
 // Counts bytes, optionally stores them in a file, and stores no more than
@@ -83,6 +86,10 @@ public:
         return take;
     }
     int64_t Size() override { return stored_; }
+    void Truncate(int64_t size) override {
+        if (inner_) inner_->Truncate(size);
+        stored_ = size;
+    }
     int64_t stored() const { return stored_; }
 
 private:
@@ -158,7 +165,7 @@ int Headers(const std::string& agent, const std::string& url, const std::vector<
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: enginecli [--agent A] [--out F] [--abort-after MS] [--abort-before]\n"
+    std::fprintf(stderr, "usage: enginecli [--agent A] [--attempts N] [--out F] [--abort-after MS] [--abort-before]\n"
                          "                 [--refuse-after N] [--no-progress] [--query Q]... <url>\n");
     return 2;
 }
@@ -175,12 +182,14 @@ int main(int argc, char** argv) {
     bool progress = true;
     bool cacheEntry = false;
     int64_t refuseAfter = -1;
+    unsigned attempts = 1;
     std::vector<std::string> queries;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         bool more = i + 1 < argc;
         if (a == "--agent" && more) agent = argv[++i];
         else if (a == "--out" && more) out = argv[++i];
+        else if (a == "--attempts" && more) attempts = std::strtoul(argv[++i], nullptr, 10);
         else if (a == "--abort-after" && more) abortAfter = std::strtol(argv[++i], nullptr, 10);
         else if (a == "--abort-before") abortBefore = true;
         else if (a == "--refuse-after" && more) refuseAfter = std::strtoll(argv[++i], nullptr, 10);
@@ -194,8 +203,9 @@ int main(int argc, char** argv) {
     if (!queries.empty()) return Headers(agent, url, queries);
 
     Recorder recorder;
-    TTovDownload engine(agent);
+    TTovDownload engine(agent, attempts);
     engine.OnStatus = BindStatus<&Recorder::Status>(&recorder);
+    engine.OnWait = BindWait<&Recorder::Wait>(&recorder);
     if (progress) engine.OnProgress = BindProgress<&Recorder::Progress>(&recorder);
 
     TFileStream* file = nullptr;

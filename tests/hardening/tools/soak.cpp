@@ -165,7 +165,7 @@ std::string RunJob(const Job& job, const std::string& path, int64_t& bytes, std:
         return "error";
     }
     TFileStream stream(file);
-    TTovDownload engine("TovInstaller/1.1");
+    TTovDownload engine("TovInstaller/1.1", 1);
     AbortLater later{&engine, job.abortAfterMs};
     HANDLE aborter = nullptr;
     if (job.kind == "abort") aborter = ::CreateThread(nullptr, 0, AbortThread, &later, 0, nullptr);
