@@ -118,11 +118,11 @@ class DriverOnDemo(unittest.TestCase):
                 self.assertGreaterEqual(time.monotonic() - start, sleep_ms / 1000)
                 with open(self.record) as f:
                     lines = [l.split("\t") for l in f.read().splitlines()]
-                self.assertEqual([l[0] for l in lines], ["ran", "dir", "sd", "exit"])
+                self.assertEqual([l[0] for l in lines], ["ran", "dir", "sd", "elevated", "exit"])
                 self.assertEqual(lines[0][1].lower(), harness.winpath(self.cfg.exe("fakeinstaller")).lower())
                 self.assertIn("--flag", lines[0][2])
-                self.assertEqual(lines[3][1], str(code))
-                self.assertGreaterEqual(int(lines[3][2]) - int(lines[0][4]), sleep_ms - 50)
+                self.assertEqual(lines[4][1], str(code))
+                self.assertGreaterEqual(int(lines[4][2]) - int(lines[0][4]), sleep_ms - 50)
 
     def test_fake_installer_keeps_paths_outside_the_ansi_code_page(self):
         # Started from the host: the driver's command line is ANSI.
