@@ -184,7 +184,7 @@ int ShowMessageBox(HWND owner, const std::string& text, const std::string& capti
 bool RunAndWait(HWND owner, const std::string& path, TKernelHandle* heldUntilStarted) {
     const TWideText file = ToWide(path);
     SHELLEXECUTEINFOW info = {};
-    static_assert(sizeof info == 60, "the 32-bit record");
+    static_assert(sizeof info == (sizeof(void*) == 4 ? 60 : 112), "the platform's record");
     info.cbSize = sizeof info;
     info.fMask = SEE_MASK_NOCLOSEPROCESS;
     info.lpVerb = L"open";
