@@ -111,7 +111,7 @@ bool TDownloadDialog::SaveInstallerAs() {
     const TWideText title = ToWide(LoadText(IDS_SAVE_TITLE));
 
     OPENFILENAMEW ofn = {};
-    static_assert(sizeof ofn == 88, "the record with its trailing reserved fields");
+    static_assert(sizeof ofn == (sizeof(void*) == 4 ? 88 : 152), "the record with its trailing reserved fields");
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = Wnd;
     ofn.lpstrFile = file;

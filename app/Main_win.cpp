@@ -35,7 +35,7 @@ std::string ModuleName() {
     const bool fullStop = !message.empty() && message.back() == '.';
     std::string text =
         Format("Exception %s in module %s at %.8x.\r\n%s%s\r\n",
-               {className, ModuleName(), static_cast<unsigned>(reinterpret_cast<uintptr_t>(address)),
+               {className, ModuleName(), reinterpret_cast<uintptr_t>(address),
                 message, fullStop ? "" : "."});
     ::MessageBoxW(nullptr, ToWide(text).c_str(), L"Application Error", MB_TASKMODAL | MB_ICONERROR);
     EndProcess(1);
@@ -54,9 +54,9 @@ LONG WINAPI ProcessorFault(EXCEPTION_POINTERS* info) {
         const char* access = record->ExceptionInformation[0] == 0 ? "Read" : "Write";
         ApplicationError("EAccessViolation", record->ExceptionAddress,
                          Format("Access violation at address %.8x in module '%s'. %s of address %.8x",
-                                {static_cast<unsigned>(reinterpret_cast<uintptr_t>(record->ExceptionAddress)),
+                                {reinterpret_cast<uintptr_t>(record->ExceptionAddress),
                                  ModuleName(), access,
-                                 static_cast<unsigned>(record->ExceptionInformation[1])}));
+                                 record->ExceptionInformation[1]}));
     }
     ApplicationError("EExternalException", record->ExceptionAddress,
                      Format("External exception %.8x", {static_cast<unsigned>(record->ExceptionCode)}));

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <limits>
 #include <new>
 #include <typeinfo>
 
@@ -39,7 +40,7 @@ public:
                 Append(arg, std::strlen(arg));
                 ++p;
             } else if (p[0] == '%' && p[1] == 'z' && p[2] == 'u') {
-                char digits[12];
+                char digits[std::numeric_limits<size_t>::digits10 + 1];
                 char* d = digits + sizeof digits;
                 for (size_t n = va_arg(args, size_t);; n /= 10) {
                     *--d = static_cast<char>('0' + n % 10);

@@ -242,6 +242,7 @@ DWORD StartInstaller(HWND owner, const std::string& path, HANDLE* process) {
     // Its own folder, not ours (often Downloads), as where it starts.
     const TWideText folder = ToWide(path.substr(0, path.find_last_of('\\')));
     SHELLEXECUTEINFOW info = {};
+    static_assert(sizeof info == (sizeof(void*) == 4 ? 60 : 112), "the platform's record");
     info.cbSize = sizeof info;
     // NOASYNC: this thread ends right after. NO_UI: the program tells the
     // failure itself, and a start tried again shows nothing meanwhile.

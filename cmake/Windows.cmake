@@ -4,7 +4,14 @@ enable_language(RC)
 # Static C and C++ runtime: the program needs no DLL beyond the system's.
 add_compile_options(-Wall -Wextra -ffunction-sections -fdata-sections)
 add_link_options(-static -static-libgcc -static-libstdc++ -Wl,--gc-sections
-                 -Wl,--dynamicbase -Wl,--nxcompat -Wl,--large-address-aware)
+                 -Wl,--dynamicbase -Wl,--nxcompat)
+# The tests' x86-64 build (cmake/mingw-x86_64.cmake) has no 2 GiB limit to lift.
+set(QD_WIN64 OFF)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(QD_WIN64 ON)
+else()
+  add_link_options(-Wl,--large-address-aware)
+endif()
 set(CMAKE_CXX_FLAGS_RELEASE "-Os -DNDEBUG")
 set(CMAKE_C_FLAGS_RELEASE "-Os -DNDEBUG")
 set(CMAKE_EXE_LINKER_FLAGS_RELEASE "-s")
@@ -40,11 +47,19 @@ set(QD_DELAY_LOADED version wininet wintrust crypt32 comdlg32 ole32 bcrypt)
 set(QD_DELAY_LIBS)
 foreach(dll ${QD_DELAY_LOADED})
   set(lib ${CMAKE_BINARY_DIR}/delayload/lib${dll}_delay.a)
+  # The definitions name the i686 stdcall symbols (Name@bytes); x86-64 has
+  # one calling convention and plain names, so its build drops the suffix.
+  set(def ${CMAKE_SOURCE_DIR}/cmake/delayload/${dll}.def)
+  if(QD_WIN64)
+    file(READ ${def} _def)
+    string(REGEX REPLACE "@[0-9]+(\r?\n|$)" "\\1" _def "${_def}")
+    set(def ${CMAKE_BINARY_DIR}/delayload/${dll}.def)
+    file(CONFIGURE OUTPUT ${def} CONTENT "${_def}" @ONLY)
+  endif()
   add_custom_command(OUTPUT ${lib}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/delayload
-    COMMAND ${QD_DLLTOOL} -k --input-def ${CMAKE_SOURCE_DIR}/cmake/delayload/${dll}.def
-            --output-delaylib ${lib}
-    DEPENDS ${CMAKE_SOURCE_DIR}/cmake/delayload/${dll}.def
+    COMMAND ${QD_DLLTOOL} -k --input-def ${def} --output-delaylib ${lib}
+    DEPENDS ${def}
     VERBATIM)
   list(APPEND QD_DELAY_LIBS ${lib})
   # ld drops the .text of an import-library member whose plain symbol nobody
@@ -55,7 +70,12 @@ foreach(dll ${QD_DELAY_LOADED})
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/delayload/${dll}.def)
   file(STRINGS ${CMAKE_SOURCE_DIR}/cmake/delayload/${dll}.def _exports REGEX "^[A-Za-z_].*@[0-9]+$")
   foreach(sym ${_exports})
-    list(APPEND QD_DELAY_KEEP "-Wl,-u,_${sym}")
+    if(QD_WIN64)
+      string(REGEX REPLACE "@[0-9]+$" "" sym "${sym}")
+      list(APPEND QD_DELAY_KEEP "-Wl,-u,${sym}")
+    else()
+      list(APPEND QD_DELAY_KEEP "-Wl,-u,_${sym}")
+    endif()
   endforeach()
 endforeach()
 add_custom_target(qd_delay_libs DEPENDS ${QD_DELAY_LIBS})
@@ -151,7 +171,7 @@ function(qd_add_downloader target)
     set(QD_HAVE_VERSION 0)
   endif()
   set(gen ${CMAKE_CURRENT_BINARY_DIR}/variants/${target})
-  set(QD_MANIFEST ${CMAKE_SOURCE_DIR}/resources/QuilletDownloader.manifest)
+  set(QD_MANIFEST ${QD_MANIFEST_OF_BUILD})
   if(A_LEGACY_CODE_PAGE)
     file(READ ${QD_MANIFEST} _manifest)
     string(REGEX REPLACE "[ ]*<activeCodePage[^\n]*</activeCodePage>\n" "" _legacy "${_manifest}")
@@ -186,6 +206,17 @@ function(qd_add_downloader target)
   set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/QuilletDownloader.rc PROPERTIES
     OBJECT_DEPENDS "${gen}/BuildConfig.h;${CMAKE_SOURCE_DIR}/resources/MAINICON.ico;${QD_MANIFEST}")
 endfunction()
+
+# The manifest names the processor: Windows does not start a program whose
+# manifest names another, so the x86-64 build's says amd64.
+set(QD_MANIFEST_OF_BUILD ${CMAKE_SOURCE_DIR}/resources/QuilletDownloader.manifest)
+if(QD_WIN64)
+  file(READ ${QD_MANIFEST_OF_BUILD} _manifest)
+  string(REPLACE "processorArchitecture=\"x86\"" "processorArchitecture=\"amd64\"" _manifest "${_manifest}")
+  set(QD_MANIFEST_OF_BUILD ${CMAKE_BINARY_DIR}/generated/QuilletDownloader.manifest)
+  file(CONFIGURE OUTPUT ${QD_MANIFEST_OF_BUILD} CONTENT "${_manifest}" @ONLY)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/QuilletDownloader.manifest)
+endif()
 
 set(QD_DEFAULT_HOST "${QD_DOWNLOAD_HOST}")
 set(QD_DEFAULT_YEAR "${QD_PRODUCT_YEAR}")

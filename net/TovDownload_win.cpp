@@ -21,7 +21,7 @@ const DWORD OpenUrlFlags = INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_AUTH |
                            INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD;  // 0x840C0A00
 const DWORD ReadFlags = IRF_SYNC | IRF_NO_WAIT;                                 // 12
 const DWORD BlockSize = 4096;
-static_assert(sizeof(INTERNET_BUFFERSA) == 40, "the client expects the 32-bit record");
+static_assert(sizeof(INTERNET_BUFFERSA) == (sizeof(void*) == 4 ? 40 : 56), "the client expects the platform's record");
 
 // Windows' client waits an hour for data by default. RECEIVE and SEND are the
 // ones it documents for HTTP; some clients honour only DATA_RECEIVE, and only

@@ -1,12 +1,15 @@
 #include "FileStream.h"
 
+#include <algorithm>
+
 #include "SystemError.h"
 
 size_t TFileStream::Write(const void* data, size_t count) {
     const char* p = static_cast<const char*>(data);
     size_t done = 0;
     while (done < count) {
-        DWORD chunk = static_cast<DWORD>(count - done);
+        // A 64-bit count may exceed what one call takes.
+        DWORD chunk = static_cast<DWORD>(std::min<size_t>(count - done, MAXDWORD));
         DWORD written = 0;
         if (!::WriteFile(file_.Get(), p + done, chunk, &written, nullptr) || written == 0) break;
         done += written;

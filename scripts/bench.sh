@@ -9,7 +9,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-cmake --preset win-release >/dev/null
-cmake --build build/win -j"$(nproc 2>/dev/null || echo 2)" --target bench_tools
+source scripts/windows-side.sh
+qd_windows_side
+cmake --preset "$QD_PRESET" >/dev/null
+cmake --build "$QD_BUILD" -j"$(nproc 2>/dev/null || echo 2)" --target bench_tools
 PYTHONPATH="$PWD/scripts${PYTHONPATH:+:$PYTHONPATH}" \
   exec timeout --signal=INT --kill-after=60 5400 /usr/bin/python3 -m bench "$@"

@@ -24,9 +24,11 @@ import prefix as test_prefix  # noqa: E402
 import server  # noqa: E402
 import wincase  # noqa: E402
 
-BUILD = os.path.join(ROOT, "build", "win")
+# The Windows side scripts/demo.sh chose (scripts/windows-side.sh).
+BUILD = os.path.join(ROOT, os.environ.get("QD_BUILD", os.path.join("build", "win")))
+WINE = os.environ.get("QD_WINE", "wine")
 DEMO = os.path.join(ROOT, "build", "demo")
-PREFIX = os.path.join(DEMO, "wineprefix")
+PREFIX = os.path.join(DEMO, "wineprefix" if WINE == "wine" else "wineprefix64")
 PORT = 47320
 BODY_BYTES = 1200 * 1024          # the installer, padded
 PACE = (16 * 1024, 0.14)          # about 115 KB/s: ten seconds or so
@@ -68,10 +70,10 @@ def prepare_prefix(env):
         return
     say("creating the throwaway Wine prefix", PREFIX, "(about 20 s)")
     os.makedirs(PREFIX, exist_ok=True)
-    subprocess.run(["wineboot", "-i"], env=env, check=True, timeout=300,
+    subprocess.run([WINE, "wineboot", "-i"], env=env, check=True, timeout=300,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     certinstall = os.path.join(BUILD, "tests", "e2e", "certinstall.exe")
-    subprocess.run(["wine", certinstall, winpath(os.path.join(DEMO, "pki", "ca.der"))],
+    subprocess.run([WINE, certinstall, winpath(os.path.join(DEMO, "pki", "ca.der"))],
                    env=env, check=True, timeout=120)
     open(stamp, "w").write("ok\n")
 
@@ -86,7 +88,7 @@ def virtual_desktop(env, size):
     else:
         commands = [["delete", key, "/v", "Desktop", "/f"]]
     for c in commands:
-        subprocess.run(["wine", "reg"] + c, env=env, timeout=120,
+        subprocess.run([WINE, "reg"] + c, env=env, timeout=120,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     # A new desktop only for programs started after the server has gone.
     subprocess.run(["wineserver", "-w"], env=env, timeout=120)
@@ -140,7 +142,7 @@ def main():
     try:
         prepare_prefix(env)
         test_prefix.install_wine_fonts(
-            PREFIX, lambda *args: test_prefix.harness.run(["wine", *args], 60, env=env))
+            PREFIX, lambda *args: test_prefix.harness.run([WINE, *args], 60, env=env))
         virtual_desktop(env, SCREEN if headless else None)
         srv = server.TestServer(os.path.join(DEMO, "pki", "server-chain.pem"),
                                 os.path.join(DEMO, "pki", "server.key"), port=PORT)
@@ -154,11 +156,11 @@ def main():
         downloader = os.path.join(BUILD, "tests", "qd_demo.exe")
         if not headless:
             say("running the downloader on", display, "- close the installer's box to finish")
-            rc = subprocess.run(["wine", downloader], env=env, timeout=900).returncode
+            rc = subprocess.run([WINE, downloader], env=env, timeout=900).returncode
             say("the downloader exited with", rc)
             return rc
 
-        driver = subprocess.Popen(["wine", os.path.join(BUILD, "tests", "e2e", "driver.exe"),
+        driver = subprocess.Popen([WINE, os.path.join(BUILD, "tests", "e2e", "driver.exe"),
                                    "--lifetime", "240000"],
                                   env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         def ask(line):

@@ -6,7 +6,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh --demo
-cmake --preset win-release >/dev/null
-cmake --build --preset win-release -j"$(nproc 2>/dev/null || echo 2)" \
+source scripts/windows-side.sh
+qd_windows_side
+cmake --preset "$QD_PRESET" >/dev/null
+cmake --build --preset "$QD_PRESET" -j"$(nproc 2>/dev/null || echo 2)" \
   --target qd_demo qd_demo_installer certinstall driver
 exec /usr/bin/python3 scripts/demo.py "$@"

@@ -8,7 +8,13 @@ command -v i686-w64-mingw32-g++-win32 >/dev/null || need+=(g++-mingw-w64-i686-wi
 # The Wine-side unit tests: GoogleTest needs the posix thread model.
 command -v i686-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-i686-posix)
 command -v i686-w64-mingw32-windres >/dev/null || need+=(binutils-mingw-w64-i686)
-[ -x /usr/lib/wine/wine ] || [ -x /usr/bin/wine ] || need+=(wine wine32 wine64)
+# The x86-64 build, for machines that run no 32-bit code (scripts/windows-side.sh).
+command -v x86_64-w64-mingw32-g++-win32 >/dev/null || need+=(g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64)
+command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
+# Both loaders, by the packages only: where 32-bit code cannot run, the 32-bit
+# one is installed but never started.
+[ -x /usr/bin/wine ] || need+=(wine)
+[ -x /usr/lib/wine/wine64 ] || need+=(wine64)
 dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine32)
 command -v Xvfb >/dev/null || need+=(xvfb)
 # Wine's Tahoma (the dialog's font) and Marlett (the caption buttons).

@@ -7,6 +7,8 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 bash scripts/install-deps.sh
+source scripts/windows-side.sh
+qd_windows_side
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
@@ -14,9 +16,9 @@ echo "== native build (unit tests under AddressSanitizer and UBSan)"
 cmake --preset native >/dev/null
 cmake --build --preset native -j"$jobs"
 
-echo "== Windows build (i686 MinGW-w64)"
-cmake --preset win-release >/dev/null
-cmake --build --preset win-release -j"$jobs"
+echo "== Windows build ($QD_PRESET)"
+cmake --preset "$QD_PRESET" >/dev/null
+cmake --build --preset "$QD_PRESET" -j"$jobs"
 
 # A display of our own on a free number, stopped on every exit path.
 display=""
@@ -27,7 +29,7 @@ done
 Xvfb ":$display" -nolisten tcp -screen 0 1280x1024x24 >/dev/null 2>&1 &
 xvfb_pid=$!
 cleanup() {
-  WINEPREFIX="$root/build/win/wineprefix" wineserver -k >/dev/null 2>&1 || true
+  WINEPREFIX="$root/$QD_BUILD/wineprefix" wineserver -k >/dev/null 2>&1 || true
   kill "$xvfb_pid" 2>/dev/null || true
   wait "$xvfb_pid" 2>/dev/null || true
 }
@@ -42,5 +44,5 @@ status=0
 echo "== native tests"
 ctest --test-dir build/native --output-on-failure -j"$jobs" --timeout 300 || status=1
 echo "== Windows tests (Wine, display $DISPLAY)"
-ctest --test-dir build/win --output-on-failure -j"$jobs" --timeout 600 || status=1
+ctest --test-dir "$QD_BUILD" --output-on-failure -j"$jobs" --timeout 600 || status=1
 exit $status

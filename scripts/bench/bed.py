@@ -9,7 +9,7 @@ import subprocess
 import sys
 import time
 
-from .config import E2E_CONFIG, EXES, INSTALLER_NAME, MiB, PKI, PREFIX, REPORTING, SERVER, WORK, bench_port
+from .config import E2E_CONFIG, EXES, INSTALLER_NAME, MiB, PKI, PREFIX, REPORTING, SERVER, WINE, WORK, bench_port
 from .procs import Run, read_report
 
 import harness  # noqa: E402  (tests/e2e)
@@ -52,7 +52,7 @@ class Bed:
             self.start_display()
             self.start_wineserver()
             self.prepare_prefix()
-            self.keeper = subprocess.Popen(["wine", EXES["idle"], str(3600 * 1000)], env=self.env(),
+            self.keeper = subprocess.Popen([WINE, EXES["idle"], str(3600 * 1000)], env=self.env(),
                                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                            stderr=subprocess.DEVNULL)
             time.sleep(1.0)
@@ -168,7 +168,7 @@ class Bed:
         report = os.path.join(self.reports, tag + ".txt")
         if os.path.exists(report):
             os.remove(report)
-        argv = ["wine", EXES[tool]] + list(args)
+        argv = [WINE, EXES[tool]] + list(args)
         env = self.env()
         if tool in REPORTING:
             argv[2:2] = ["--report", harness.winpath(report)]

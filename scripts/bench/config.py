@@ -9,8 +9,11 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 E2E = os.path.join(ROOT, "tests", "e2e")
 sys.path.insert(0, E2E)
 
-BUILD = os.path.join(ROOT, "build", "win")
-WORK = os.path.join(ROOT, "build", "bench-wine")
+# The Windows side scripts/bench.sh chose (scripts/windows-side.sh).
+BUILD = os.path.join(ROOT, os.environ.get("QD_BUILD", os.path.join("build", "win")))
+WINE = os.environ.get("QD_WINE", "wine")
+WIN64 = WINE != "wine"
+WORK = os.path.join(ROOT, "build", "bench-wine64" if WIN64 else "bench-wine")
 PREFIX = os.path.join(WORK, "wineprefix")
 PKI = os.path.join(WORK, "pki")
 SERVER = os.path.join(E2E, "server.py")

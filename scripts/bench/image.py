@@ -3,13 +3,15 @@ import os
 import re
 import subprocess
 
+from .config import WIN64
+
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll",
                "comdlg32.dll", "comctl32.dll", "msvcrt.dll", "version.dll", "wininet.dll",
                "wintrust.dll", "crypt32.dll", "ole32.dll", "ntdll.dll", "shlwapi.dll"}
 
 # Looked up with GetModuleHandle only, by the static runtime's start-up code
 # (to share unwind tables with a libgcc DLL already in the process); never loaded.
-RUNTIME_PROBES = {"libgcc_s_dw2-1.dll"}
+RUNTIME_PROBES = {"libgcc_s_dw2-1.dll", "libgcc_s_seh-1.dll"}
 
 
 def imports_of(exe):
@@ -17,7 +19,7 @@ def imports_of(exe):
     the other DLL names the image carries: the delay-loaded ones, whose
     descriptors the program's own helper reads (the PE delay-import directory
     stays empty), and any the runtime looks up by name."""
-    r = subprocess.run(["i686-w64-mingw32-objdump", "-p", exe], capture_output=True, text=True,
+    r = subprocess.run(["x86_64-w64-mingw32-objdump" if WIN64 else "i686-w64-mingw32-objdump", "-p", exe], capture_output=True, text=True,
                        timeout=60, check=True)
     functions, current = {}, None
     for line in r.stdout.splitlines():

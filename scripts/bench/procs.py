@@ -5,7 +5,7 @@ import re
 import subprocess
 import time
 
-from .config import PREFIX, say
+from .config import PREFIX, WINE, say
 
 import procmem  # tests/e2e, through config's path
 
@@ -176,6 +176,6 @@ def machine():
         except OSError:
             pass
         return "?"
-    wine = subprocess.run(["wine", "--version"], capture_output=True, text=True, timeout=30).stdout.strip()
+    wine = subprocess.run([WINE, "--version"], capture_output=True, text=True, timeout=30).stdout.strip()
     return {"nproc": os.cpu_count(), "cpu": first("/proc/cpuinfo", "model name"), "wine": wine,
             "kernel": platform.release(), "load": os.getloadavg()}

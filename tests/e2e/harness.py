@@ -105,6 +105,11 @@ def wine_env(extra=None):
     env["WINEPREFIX"] = cfg.prefix
     env.setdefault("WINEDEBUG", "-all")
     env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
+    if cfg.win64:
+        # The 64-bit loader, started directly; Wine starts child programs
+        # with WINELOADER.
+        env["WINELOADER"] = cfg.wine
+        env["WINEARCH"] = "win64"
     # Wine spells Windows file names in the Unix locale's character set: under
     # C or POSIX a folder named outside ASCII cannot even be opened.
     env["LC_ALL"] = "C.UTF-8"

@@ -6,8 +6,9 @@ setup:   creates the prefix (wineboot -i) unless a complete one is there,
          winebrowser at the recorder script, turns off the crash debugger
          (a crash must end the program, not hang it), copies Wine's own
          fonts in, puts the taskbar recorder (tools/taskbarrecorder.cpp) in
-         place of Wine's taskbar list for 32-bit programs (it records only
-         when a test names its file), notes the Wine user's %TEMP%, and
+         place of Wine's taskbar list for programs of the build's processor
+         (it records only when a test names its file), notes the Wine
+         user's %TEMP%, and
          keeps a wineserver and the prefix's services running for the tests
          that follow.
 cleanup: ends that wineserver (wineserver -k), and with it every process
@@ -163,7 +164,8 @@ def setup(cfg, env=None):
     recorder = taskbar_recorder(cfg)
     if recorder:
         for value in (["/ve", "/d", harness.winpath(recorder)], ["/v", "ThreadingModel", "/d", "Apartment"]):
-            check(wine("reg", "add", TASKBAR_LIST, *value, "/f", "/reg:32"), "reg add TaskbarList " + value[-1])
+            check(wine("reg", "add", TASKBAR_LIST, *value, "/f", "/reg:64" if cfg.win64 else "/reg:32"),
+                  "reg add TaskbarList " + value[-1])
 
     # A program that crashes must end at once and fail its test, not wait in
     # winedbg: name a debugger that does not exist.
@@ -174,7 +176,7 @@ def setup(cfg, env=None):
 
     r = check(wine("cmd", "/c", "echo", "%TEMP%"), "cmd /c echo %TEMP%")
     temp_win = r.out.strip().splitlines()[-1].strip()
-    r = check(harness.run([cfg.winepath, "-u", temp_win], 60, env=env), "winepath -u")
+    r = check(wine("winepath", "-u", temp_win), "winepath -u")
     temp_unix = r.out.strip()
     os.makedirs(temp_unix, exist_ok=True)
     info = {"temp_windows": temp_win, "temp_unix": temp_unix}

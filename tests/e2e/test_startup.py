@@ -53,7 +53,7 @@ class StartupFailures(unittest.TestCase):
              r"Exception St13runtime_error in module qd_foreign_error\.exe at 00000000\.\r\n"
              r"An error of a foreign type\.\r\n"),
             ("qd_processor_fault",
-             r"Exception EAccessViolation in module qd_processor_fault\.exe at ([0-9A-F]{8})\.\r\n"
+             r"Exception EAccessViolation in module qd_processor_fault\.exe at ([0-9A-F]{8,16})\.\r\n"
              r"Access violation at address \1 in module 'qd_processor_fault\.exe'\. "
              r"Write of address 00000000\.\r\n"),
             ("qd_runtime_misuse",

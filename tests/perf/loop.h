@@ -53,7 +53,7 @@ inline void CALLBACK CountNotice(HINTERNET, DWORD_PTR, DWORD, LPVOID, DWORD) {
 }
 
 inline LoopResult Loop(const LoopOptions& o) {
-    static_assert(sizeof(INTERNET_BUFFERSA) == 40, "the 32-bit record");
+    static_assert(sizeof(INTERNET_BUFFERSA) == (sizeof(void*) == 4 ? 40 : 56), "the platform's record");
     const DWORD ReadFlags = 12;  // IRF_SYNC | IRF_NO_WAIT
     LoopResult r;
     const std::string path = OutputPath(o.download.out);

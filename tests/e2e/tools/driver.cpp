@@ -97,6 +97,12 @@ bool InScope(HWND wnd) {
     return pid == g_scope;
 }
 const UINT kSendTimeout = 3000;
+// The hook's export: a stdcall name is decorated on i686 only.
+#ifdef _WIN64
+const char MeasureHookName[] = "MeasureHook";
+#else
+const char MeasureHookName[] = "MeasureHook@12";
+#endif
 
 void Reply(const char* status, const std::string& rest = std::string()) {
     if (rest.empty())
@@ -296,7 +302,7 @@ bool Widest(HWND ctrl, const std::vector<std::string>& texts, long& width, size_
     if (!shared || !done || !module || !thread) return false;
     if (thread != hookedThread) {
         if (hook) UnhookWindowsHookEx(hook);
-        auto proc = reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(module, "MeasureHook@12")));
+        auto proc = reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(module, MeasureHookName)));
         hook = proc ? SetWindowsHookExW(WH_GETMESSAGE, proc, module, thread) : nullptr;
         hookedThread = hook ? thread : 0;
         if (!hook) return false;
