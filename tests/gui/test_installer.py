@@ -120,17 +120,15 @@ class Installer(wincase.Case):
                                                                 "version.dll", wincase.INSTALLER]))
         self.assertEqual(sorted(os.listdir(running)), sorted(["parts", "setup.log", wincase.INSTALLER]))
         self.assertEqual(os.listdir(os.path.join(running, "parts")), ["part.dll"])
-        print("\nthe run's folder as the installer read it: %s (elevated: %s)" % (runs[0]["sd"], runs[0]["elevated"]),
-              file=sys.stderr)
+        print("\nthe run's folder as the installer read it: %s" % runs[0]["sd"], file=sys.stderr)
         self.check_security(runs[0]["sd"], runs[0]["elevated"] == "1")
 
     def check_security(self, sddl, elevated):
         """Owned by the user, who is let in, and no one but SYSTEM and the
-        Administrators besides; an elevated run's folder labelled high, with
-        no writing up. (Windows reads the folder back protected, as made, and
-        labelled; Wine gives a descriptor made of the Unix permissions, without
-        that flag or any label though its token reads elevated, and this
-        checks what each keeps.)"""
+        Administrators besides, labelled high when elevated. (Windows reads it
+        back protected and labelled, as made; Wine gives a descriptor made of
+        the Unix permissions, without either even when elevated, and this
+        checks what both keep.)"""
         rest, _, label = sddl.partition("S:")
         if label or not elevated:
             self.assertEqual(label, "(ML;OICI;NW;;;HI)" if elevated else "", sddl)

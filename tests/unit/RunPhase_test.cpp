@@ -15,26 +15,19 @@ using TWorker = TRunPhase::TWorker;
 std::string Play(TRunPhase& phase, const char* events) {
     std::string answers;
     for (const char* e = events; *e; ++e) {
-        switch (*e) {
-        case 'q': answers += phase.BeginConfirming() ? '1' : '0'; break;
-        case 'e': phase.EndConfirming(); break;
-        case 'c': phase.Stopped(TStop::Cancelled); break;
-        case 't': phase.Stopped(TStop::TimedOut); break;
-        case 'r': phase.WorkerReturned(); break;
-        case 'g': answers += phase.GiveUpOnWorker() ? '1' : '0'; break;
-        case 'f': answers += phase.BeginFinishing() ? '1' : '0'; break;
-        }
+        if (*e == 'q') answers += phase.BeginConfirming() ? '1' : '0';
+        if (*e == 'e') phase.EndConfirming();
+        if (*e == 'c') phase.Stopped(TStop::Cancelled);
+        if (*e == 't') phase.Stopped(TStop::TimedOut);
+        if (*e == 'r') phase.WorkerReturned();
+        if (*e == 'g') answers += phase.GiveUpOnWorker() ? '1' : '0';
+        if (*e == 'f') answers += phase.BeginFinishing() ? '1' : '0';
     }
     return answers;
 }
 
 TEST(RunPhase, Rules) {
-    struct Row {
-        const char* events;
-        const char* answers;
-        TStop stop;
-        TWorker worker;
-    } rows[] = {
+    const struct { const char *events, *answers; TStop stop; TWorker worker; } rows[] = {
         {"rf", "1", TStop::None, TWorker::Returned},              // a download that ended
         {"f", "0", TStop::None, TWorker::Inside},                 // never while the worker is inside
         {"qrfef", "101", TStop::None, TWorker::Returned},         // the question is answered first
@@ -45,7 +38,7 @@ TEST(RunPhase, Rules) {
         {"qtgef", "111", TStop::TimedOut, TWorker::GivenUp},      // timed out under the question
         {"rffq", "100", TStop::None, TWorker::Returned},          // the completion runs once, asks nothing
     };
-    for (const Row& r : rows) {
+    for (const auto& r : rows) {
         TRunPhase phase;
         EXPECT_EQ(Play(phase, r.events), r.answers) << r.events;
         EXPECT_EQ(phase.Stop(), r.stop) << r.events;

@@ -20,9 +20,8 @@
 //                      restart    starts a copy of its own file that runs
 //                                 QD_TEST_SLEEP_MS (5000 if unset), exits at once
 //                      move       moves its own file to QD_TEST_MOVE_TO
-//                      unpack     leaves parts beside itself, as installers
-//                                 unpack them: a file, and a read-only one two
-//                                 subfolders down
+//                      unpack     leaves a file beside itself and a read-only
+//                                 one two subfolders down, as installers do
 //                      Each records "<word>\t<outcome>".
 //                      Every run records "dir\t<names in its folder, |-separated>"
 //                      "sd\t<its folder's owner, DACL and label as SDDL>" and
