@@ -93,21 +93,6 @@ def imported_names(text):
     return names
 
 
-def wine_forwards(dll):
-    """{export: target} of the forwarded exports of Wine's own copy of `dll`."""
-    arch = "x86_64-windows" if "x86_64" in os.path.basename(wincase.config().objdump) else "i386-windows"
-    for root in ("/usr/lib/x86_64-linux-gnu/wine", "/usr/lib/i386-linux-gnu/wine", "/usr/lib/wine"):
-        path = os.path.join(root, arch, dll)
-        if os.path.exists(path):
-            out = subprocess.run([wincase.config().objdump, "-p", path], capture_output=True, text=True,
-                                 timeout=60, check=True).stdout
-            # The address table gives each forward by index; the name table the names.
-            targets = dict(re.findall(r"\[\s*(\d+)\] \+base\[\s*\d+\] [0-9a-f]+ Forwarder RVA -- (\S+)", out))
-            names = re.findall(r"^\s*\[\s*(\d+)\] (\w+)$", out, re.M)
-            return {name: targets[i] for i, name in names if i in targets}
-    return {}
-
-
 def import_section(text):
     """The import part of objdump's output, for the test log."""
     lines = text.splitlines()
@@ -227,10 +212,6 @@ class DllPlanting(wincase.Case):
             self.assertEqual({n.lower() for n in imports}, STATIC_IMPORTS, program)
             for dll, names in imported_names(text).items():
                 self.assertEqual(names & FORWARDED_OUTSIDE.get(dll, set()), set(), "forwarded out of %s" % dll)
-                forwards = wine_forwards(dll)
-                for name in sorted(names & set(forwards)):
-                    target = forwards[name].split(".")[0].lower() + ".dll"
-                    self.assertIn(target, KNOWN_DLLS, "%s!%s forwards to %s" % (dll, name, forwards[name]))
         self.assertEqual(sorted(delay), sorted(DELAY_LOADED))
         _, unhardened_imports = import_table(wincase.exe("qd_unhardened"))
         print("imports of qd_unhardened: %s" % ", ".join(unhardened_imports))
